@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test: the C++ tests with g++, the C++ tests
+# again with clang under AddressSanitizer and UndefinedBehaviorSanitizer, then
+# the Python tests against the installed package.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/ensure-deps.sh
+
+setup() {  # setup DIR [meson options...]
+  local dir=$1
+  shift
+  if [ -f "$dir/build.ninja" ]; then
+    meson setup --reconfigure "$dir" "$@" >/dev/null
+  else
+    meson setup "$dir" "$@" >/dev/null
+  fi
+}
+
+echo "== C++ tests (g++)"
+setup build/release -Dbuildtype=release -Dwerror=true -Dtests=enabled -Dbenchmarks=enabled
+meson compile -C build/release
+meson test -C build/release --print-errorlogs
+
+echo "== C++ tests (clang, address and undefined-behaviour sanitizers)"
+CC=clang CXX=clang++ setup build/sanitize -Dbuildtype=debug -Dwerror=true \
+  -Db_sanitize=address,undefined -Db_lundef=false -Dcpp_args=-fno-sanitize-recover=all \
+  -Dtests=enabled -Dbenchmarks=disabled
+meson compile -C build/sanitize
+meson test -C build/sanitize --print-errorlogs
+
+echo "== Python tests"
+scripts/install.sh
+.venv/bin/python -m pytest tests/python -q -p no:cacheprovider "$@"

@@ -1,0 +1,145 @@
+#include "lib/bufr_error.hpp"
+
+
+#include <fmt/format.h>
+
+#include "lib/file_io.hpp"
+
+namespace quorvel {
+namespace {
+
+template <class... Fs>
+struct Overloaded : Fs... {
+  using Fs::operator()...;
+};
+template <class... Fs>
+Overloaded(Fs...) -> Overloaded<Fs...>;
+
+}  // namespace
+
+BufrError BufrError::too_short() { return BufrError(error::TooShort{}); }
+BufrError BufrError::missing_marker() { return BufrError(error::MissingMarker{}); }
+BufrError BufrError::unsupported_edition(std::uint8_t edition) {
+  return BufrError(error::UnsupportedEdition{edition});
+}
+BufrError BufrError::length_mismatch(std::size_t declared, std::size_t actual) {
+  return BufrError(error::LengthMismatch{declared, actual});
+}
+BufrError BufrError::section_truncated(std::uint8_t section, std::size_t offset) {
+  return BufrError(error::SectionTruncated{section, offset});
+}
+BufrError BufrError::bad_terminator() { return BufrError(error::BadTerminator{}); }
+BufrError BufrError::odd_descriptor_area() { return BufrError(error::OddDescriptorArea{}); }
+
+BufrError BufrError::missing_sequence(std::uint32_t code) {
+  return BufrError(error::MissingSequence{code});
+}
+BufrError BufrError::missing_replication_factor(std::uint32_t code) {
+  return BufrError(error::MissingReplicationFactor{code});
+}
+BufrError BufrError::unsupported_replication(std::uint32_t code) {
+  return BufrError(error::UnsupportedReplication{code});
+}
+BufrError BufrError::missing_element(std::uint32_t code) {
+  return BufrError(error::MissingElement{code});
+}
+
+BufrError BufrError::io(int errno_value) {
+  return BufrError(error::Io{describe_os_error(errno_value)});
+}
+BufrError BufrError::io_invalid_utf8() {
+  return BufrError(error::Io{"stream did not contain valid UTF-8"});
+}
+
+BufrError BufrError::text(std::string text) { return BufrError(error::Text{std::move(text)}); }
+
+BufrError BufrError::expansion_too_deep() {
+  return text("sequence expansion exceeded recursion depth");
+}
+BufrError BufrError::decode_too_deep() { return text("descriptor decode exceeded recursion depth"); }
+BufrError BufrError::compressed_decode_too_deep() {
+  return text("compressed descriptor decode exceeded recursion depth");
+}
+BufrError BufrError::invalid_descriptor(std::uint32_t code) {
+  return text(fmt::format("invalid descriptor {:06}", code));
+}
+BufrError BufrError::not_enough_bits(std::uint64_t position, std::uint64_t width,
+                                     std::uint64_t available) {
+  return text(fmt::format(
+      "not enough bits while reading section 4 at bit {} for width {} ({} bits available)",
+      position, width, available));
+}
+BufrError BufrError::read_too_wide(std::uint64_t width) {
+  return text(fmt::format("cannot read {} bits into u64", width));
+}
+BufrError BufrError::bitmap_outside_history() {
+  return text("bitmap reference is outside descriptor history");
+}
+BufrError BufrError::varying_replication_factors() {
+  return text("compressed delayed replication with varying factors is not implemented");
+}
+
+BufrError BufrError::os_failure_text(int errno_value) { return text(describe_os_error(errno_value)); }
+BufrError BufrError::bad_sequence_entry(std::string_view entry) { return text(std::string(entry)); }
+BufrError BufrError::table_directory_missing(std::string_view path) {
+  return text(fmt::format("ecCodes table directory does not exist: {}", path));
+}
+BufrError BufrError::csv_field_count(std::uint64_t record, std::uint64_t line, std::uint64_t byte,
+                                     std::size_t found, std::size_t expected) {
+  return text(fmt::format(
+      "CSV error: record {} (line: {}, byte: {}): found record with {} fields, but the previous "
+      "record has {} fields",
+      record, line, byte, found, expected));
+}
+BufrError BufrError::csv_invalid_utf8(std::uint64_t record, std::uint64_t line, std::size_t field,
+                                      std::uint64_t byte, std::size_t valid_up_to) {
+  return text(fmt::format(
+      "CSV parse error: record {} (line {}, field: {}, byte: {}): invalid utf-8: invalid UTF-8 in "
+      "field {} near byte index {}",
+      record, line, field, byte, field, valid_up_to));
+}
+
+std::string BufrError::message() const {
+  return std::visit(
+      Overloaded{
+          [](const error::TooShort&) -> std::string { return "message is too short to be BUFR"; },
+          [](const error::MissingMarker&) -> std::string { return "missing BUFR marker"; },
+          [](const error::UnsupportedEdition& e) {
+            return fmt::format("unsupported BUFR edition {}; only edition 4 is implemented",
+                               e.edition);
+          },
+          [](const error::LengthMismatch& e) {
+            return fmt::format("declared length {} does not match buffer length {}", e.declared,
+                               e.actual);
+          },
+          [](const error::SectionTruncated& e) {
+            return fmt::format("section {} at offset {} is truncated", e.section, e.offset);
+          },
+          [](const error::BadTerminator&) -> std::string {
+            return "section 5 terminator is not 7777";
+          },
+          [](const error::OddDescriptorArea&) -> std::string {
+            return "section 3 descriptor area has odd byte count";
+          },
+          [](const error::MissingSequence& e) {
+            return fmt::format("descriptor {:06} was not found in Table D", e.code);
+          },
+          [](const error::MissingReplicationFactor& e) {
+            return fmt::format(
+                "delayed replication descriptor {:06} is missing its replication factor or "
+                "replicated descriptors",
+                e.code);
+          },
+          [](const error::UnsupportedReplication& e) {
+            return fmt::format("unsupported replication descriptor {:06}", e.code);
+          },
+          [](const error::MissingElement& e) {
+            return fmt::format("descriptor {:06} was not found in Table B", e.code);
+          },
+          [](const error::Text& e) { return fmt::format("csv/table parse error: {}", e.text); },
+          [](const error::Io& e) { return fmt::format("io error: {}", e.description); },
+      },
+      kind_);
+}
+
+}  // namespace quorvel

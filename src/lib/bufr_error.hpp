@@ -1,0 +1,149 @@
+// BufrError: the one error kind of the core, one variant per failure, and
+// Expected<T>, the result type every fallible core operation returns.
+// Only message() renders text; every wording lives in bufr_error.cpp.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <variant>
+
+#include <tl/expected.hpp>
+
+namespace quorvel {
+
+namespace error {
+struct TooShort {};
+struct MissingMarker {};
+struct UnsupportedEdition {
+  std::uint8_t edition;
+};
+struct LengthMismatch {
+  std::size_t declared;
+  std::size_t actual;
+};
+struct SectionTruncated {
+  std::uint8_t section;
+  std::size_t offset;
+};
+struct BadTerminator {};
+struct OddDescriptorArea {};
+struct MissingSequence {
+  std::uint32_t code;
+};
+struct MissingReplicationFactor {
+  std::uint32_t code;
+};
+struct UnsupportedReplication {
+  std::uint32_t code;
+};
+struct MissingElement {
+  std::uint32_t code;
+};
+// A failure with its own formatted wording, shown behind "csv/table parse error: ".
+struct Text {
+  std::string text;
+};
+// A file-system failure: the system's description, shown behind "io error: ".
+struct Io {
+  std::string description;
+};
+}  // namespace error
+
+class BufrError {
+ public:
+  using Variant =
+      std::variant<error::TooShort, error::MissingMarker, error::UnsupportedEdition,
+                   error::LengthMismatch, error::SectionTruncated, error::BadTerminator,
+                   error::OddDescriptorArea, error::MissingSequence,
+                   error::MissingReplicationFactor, error::UnsupportedReplication,
+                   error::MissingElement, error::Text, error::Io>;
+
+  // Message structure.
+  static BufrError too_short();
+  static BufrError missing_marker();
+  static BufrError unsupported_edition(std::uint8_t edition);
+  static BufrError length_mismatch(std::size_t declared, std::size_t actual);
+  static BufrError section_truncated(std::uint8_t section, std::size_t offset);
+  static BufrError bad_terminator();
+  static BufrError odd_descriptor_area();
+
+  // Descriptors that the tables or the descriptor list cannot satisfy.
+  static BufrError missing_sequence(std::uint32_t code);
+  static BufrError missing_replication_factor(std::uint32_t code);
+  static BufrError unsupported_replication(std::uint32_t code);
+  static BufrError missing_element(std::uint32_t code);
+
+  // File-system failures inside the table loaders.
+  static BufrError io(int errno_value);
+  static BufrError io_invalid_utf8();
+
+  // Text failures of expansion and decoding.
+  static BufrError expansion_too_deep();
+  static BufrError decode_too_deep();
+  static BufrError compressed_decode_too_deep();
+  static BufrError invalid_descriptor(std::uint32_t code);
+  static BufrError not_enough_bits(std::uint64_t position, std::uint64_t width,
+                                   std::uint64_t available);
+  static BufrError read_too_wide(std::uint64_t width);
+  static BufrError bitmap_outside_history();
+  static BufrError varying_replication_factors();
+
+  // Text failures of the table loaders.
+  static BufrError os_failure_text(int errno_value);
+  static BufrError bad_sequence_entry(std::string_view entry);
+  static BufrError table_directory_missing(std::string_view path);
+  static BufrError csv_field_count(std::uint64_t record, std::uint64_t line, std::uint64_t byte,
+                                   std::size_t found, std::size_t expected);
+  static BufrError csv_invalid_utf8(std::uint64_t record, std::uint64_t line, std::size_t field,
+                                    std::uint64_t byte, std::size_t valid_up_to);
+
+  const Variant& kind() const { return kind_; }
+  // The message shown to users, e.g. "section 1 at offset 8 is truncated".
+  std::string message() const;
+
+ private:
+  explicit BufrError(Variant kind) : kind_(std::move(kind)) {}
+  static BufrError text(std::string text);
+
+  Variant kind_;
+};
+
+// The result of a fallible core operation. Must be used: dropping one is a
+// warning, and an error under -Werror.
+template <class T>
+class [[nodiscard]] Expected : public tl::expected<T, BufrError> {
+ public:
+  using tl::expected<T, BufrError>::expected;
+  Expected(BufrError error)  // NOLINT(google-explicit-constructor): lets `return error;` read plainly
+      : tl::expected<T, BufrError>(tl::unexpect, std::move(error)) {}
+};
+
+using Status = Expected<void>;
+
+}  // namespace quorvel
+
+#define QV_CONCAT_INNER(a, b) a##b
+#define QV_CONCAT(a, b) QV_CONCAT_INNER(a, b)
+
+// Returns the error of `expr` from the enclosing function.
+#define QV_TRY(expr)                                         \
+  do {                                                       \
+    auto&& qv_try_result = (expr);                           \
+    if (!qv_try_result) {                                    \
+      return std::move(qv_try_result).error();               \
+    }                                                        \
+  } while (false)
+
+#define QV_ASSIGN_OR_RETURN_IMPL(tmp, lhs, expr) \
+  auto tmp = (expr);                             \
+  if (!tmp) {                                    \
+    return std::move(tmp).error();               \
+  }                                              \
+  lhs = std::move(*tmp)
+
+// Declares or assigns `lhs` from the value of `expr`, or returns its error.
+#define QV_ASSIGN_OR_RETURN(lhs, expr) \
+  QV_ASSIGN_OR_RETURN_IMPL(QV_CONCAT(qv_result_, __COUNTER__), lhs, expr)

@@ -1,0 +1,29 @@
+// Argument converters: one per argument kind. Each takes the object and the
+// argument's name and returns the value, or nothing with a Python exception
+// set whose message begins "argument '<name>': ".
+#pragma once
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+
+namespace quorvel::py {
+
+// Sets `type` with "argument '<name>': <detail>"; returns nullptr.
+PyObject* set_argument_error(PyObject* type, const char* name, const std::string& detail);
+
+// A `bytes` object (or subclass), viewed in place for the duration of the call.
+std::optional<std::span<const std::uint8_t>> convert_bytes(PyObject* object, const char* name);
+
+// A `str` (or subclass), encoded for the file system.
+std::optional<std::string> convert_path(PyObject* object, const char* name);
+
+// An int (or any object with __index__) from 0 to `max`.
+std::optional<std::uint64_t> convert_unsigned(PyObject* object, const char* name,
+                                              std::uint64_t max);
+
+}  // namespace quorvel::py
