@@ -15,6 +15,9 @@ def _list_file(path: str, out: TextIO, err: TextIO) -> bool:
     except (OSError, ValueError) as exc:
         print(f"quorvel: {path}: {exc}", file=err)
         return False
+    if not messages:
+        print(f"quorvel: {path}: no BUFR message found", file=err)
+        return False
     for message in messages:
         print(f"{path}: {message!r}", file=out)
     return True

@@ -4,6 +4,7 @@
 #include <fmt/format.h>
 
 #include "lib/file_io.hpp"
+#include "tables/quoted.hpp"
 
 namespace quorvel {
 namespace {
@@ -56,6 +57,9 @@ BufrError BufrError::text(std::string text) { return BufrError(error::Text{std::
 BufrError BufrError::expansion_too_deep() {
   return text("sequence expansion exceeded recursion depth");
 }
+BufrError BufrError::expansion_too_large(std::uint64_t limit) {
+  return text(fmt::format("sequence expansion exceeded {} descriptors", limit));
+}
 BufrError BufrError::decode_too_deep() { return text("descriptor decode exceeded recursion depth"); }
 BufrError BufrError::compressed_decode_too_deep() {
   return text("compressed descriptor decode exceeded recursion depth");
@@ -81,6 +85,10 @@ BufrError BufrError::varying_replication_factors() {
 
 BufrError BufrError::os_failure_text(int errno_value) { return text(describe_os_error(errno_value)); }
 BufrError BufrError::bad_sequence_entry(std::string_view entry) { return text(std::string(entry)); }
+BufrError BufrError::table_alias_loop(std::string_view path, int limit) {
+  return text(fmt::format(
+      "ecCodes table aliases from {} form a loop or a chain longer than {}", path, limit));
+}
 BufrError BufrError::table_directory_missing(std::string_view path) {
   return text(fmt::format("ecCodes table directory does not exist: {}", path));
 }
@@ -97,6 +105,39 @@ BufrError BufrError::csv_invalid_utf8(std::uint64_t record, std::uint64_t line, 
       "CSV parse error: record {} (line {}, field: {}, byte: {}): invalid utf-8: invalid UTF-8 in "
       "field {} near byte index {}",
       record, line, field, byte, field, valid_up_to));
+}
+
+std::string_view integer_fault_reason(IntegerFault fault) {
+  switch (fault) {
+    case IntegerFault::Empty:
+      return "cannot parse integer from empty string";
+    case IntegerFault::InvalidDigit:
+      return "invalid digit found in string";
+    case IntegerFault::TooLarge:
+      return "number too large to fit in target type";
+    case IntegerFault::TooSmall:
+      return "number too small to fit in target type";
+  }
+  return "invalid digit found in string";  // unreachable: every enumerator returns above
+}
+
+BufrError BufrError::bad_descriptor_code(std::string_view raw, IntegerFault fault) {
+  return text(fmt::format("bad descriptor code {}: {}", quote(raw), integer_fault_reason(fault)));
+}
+BufrError BufrError::bad_i32(std::string_view raw, IntegerFault fault) {
+  return text(fmt::format("bad i32 {}: {}", quote(raw), integer_fault_reason(fault)));
+}
+BufrError BufrError::bad_i64(std::string_view raw, IntegerFault fault) {
+  return text(fmt::format("bad i64 {}: {}", quote(raw), integer_fault_reason(fault)));
+}
+BufrError BufrError::bad_u16(std::string_view raw, IntegerFault fault) {
+  return text(fmt::format("bad u16 {}: {}", quote(raw), integer_fault_reason(fault)));
+}
+BufrError BufrError::bad_code_table_key(std::string_view raw, IntegerFault fault) {
+  return text(fmt::format("bad code table key {}: {}", quote(raw), integer_fault_reason(fault)));
+}
+BufrError BufrError::invalid_table_alias(std::string_view path, std::string_view alias) {
+  return text(fmt::format("invalid ecCodes table alias {} -> {}", path, quote(alias)));
 }
 
 std::string BufrError::message() const {

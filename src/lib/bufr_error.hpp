@@ -52,6 +52,12 @@ struct Io {
 };
 }  // namespace error
 
+// Why a table text failed the integer rule; integer_fault_reason() gives the
+// wording shown after the offending text.
+enum class IntegerFault { Empty, InvalidDigit, TooLarge, TooSmall };
+
+std::string_view integer_fault_reason(IntegerFault fault);
+
 class BufrError {
  public:
   using Variant =
@@ -82,6 +88,7 @@ class BufrError {
 
   // Text failures of expansion and decoding.
   static BufrError expansion_too_deep();
+  static BufrError expansion_too_large(std::uint64_t limit);
   static BufrError decode_too_deep();
   static BufrError compressed_decode_too_deep();
   static BufrError invalid_descriptor(std::uint32_t code);
@@ -99,6 +106,15 @@ class BufrError {
                                    std::size_t found, std::size_t expected);
   static BufrError csv_invalid_utf8(std::uint64_t record, std::uint64_t line, std::size_t field,
                                     std::uint64_t byte, std::size_t valid_up_to);
+  // The rejected text as read (shown in quoted form) and why the integer rule refused it.
+  static BufrError bad_descriptor_code(std::string_view raw, IntegerFault fault);
+  static BufrError bad_i32(std::string_view raw, IntegerFault fault);
+  static BufrError bad_i64(std::string_view raw, IntegerFault fault);
+  static BufrError bad_u16(std::string_view raw, IntegerFault fault);
+  static BufrError bad_code_table_key(std::string_view raw, IntegerFault fault);
+  // An alias file at `path` (shown as is) whose content `alias` (quoted form) is unusable.
+  static BufrError table_alias_loop(std::string_view path, int limit);
+  static BufrError invalid_table_alias(std::string_view path, std::string_view alias);
 
   const Variant& kind() const { return kind_; }
   // The message shown to users, e.g. "section 1 at offset 8 is truncated".

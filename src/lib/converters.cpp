@@ -87,4 +87,46 @@ std::optional<std::uint64_t> convert_unsigned(PyObject* object, const char* name
   return value;
 }
 
+std::optional<std::vector<std::uint32_t>> convert_descriptors(PyObject* object, const char* name) {
+  if (PyUnicode_Check(object)) {
+    set_argument_error(PyExc_TypeError, name, "Can't extract `str` to `Vec`");
+    return std::nullopt;
+  }
+  if (!PyList_Check(object) && !PyTuple_Check(object)) {
+    PyRef abc = PyRef::steal(PyImport_ImportModule("collections.abc"));
+    if (!abc) {
+      return std::nullopt;
+    }
+    PyRef sequence_type = PyRef::steal(PyObject_GetAttrString(abc.get(), "Sequence"));
+    if (!sequence_type) {
+      return std::nullopt;
+    }
+    const int is_sequence = PyObject_IsInstance(object, sequence_type.get());
+    if (is_sequence < 0) {
+      return std::nullopt;
+    }
+    if (is_sequence == 0) {
+      set_argument_error(PyExc_TypeError, name,
+                         fmt::format("expected a sequence of int, got {}", type_name(object)));
+      return std::nullopt;
+    }
+  }
+  PyRef items = PyRef::steal(PySequence_Fast(object, "expected a sequence"));
+  if (!items) {
+    return std::nullopt;
+  }
+  const Py_ssize_t count = PySequence_Fast_GET_SIZE(items.get());
+  PyObject** item_array = PySequence_Fast_ITEMS(items.get());
+  std::vector<std::uint32_t> codes;
+  codes.reserve(static_cast<std::size_t>(count));
+  for (Py_ssize_t i = 0; i < count; ++i) {
+    const auto code = convert_unsigned(item_array[i], name, UINT32_MAX);
+    if (!code) {
+      return std::nullopt;
+    }
+    codes.push_back(static_cast<std::uint32_t>(*code));
+  }
+  return codes;
+}
+
 }  // namespace quorvel::py

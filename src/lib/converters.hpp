@@ -10,6 +10,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace quorvel::py {
 
@@ -25,5 +26,9 @@ std::optional<std::string> convert_path(PyObject* object, const char* name);
 // An int (or any object with __index__) from 0 to `max`.
 std::optional<std::uint64_t> convert_unsigned(PyObject* object, const char* name,
                                               std::uint64_t max);
+
+// A sequence of descriptor codes: a list, a tuple or any registered
+// collections.abc.Sequence except str, each item an int from 0 to 2**32 - 1.
+std::optional<std::vector<std::uint32_t>> convert_descriptors(PyObject* object, const char* name);
 
 }  // namespace quorvel::py

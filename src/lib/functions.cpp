@@ -9,7 +9,10 @@
 #include "lib/raise.hpp"
 #include "message/scanner.hpp"
 #include "message/section_parser.hpp"
+#include "python/boxed.hpp"
 #include "python/types.hpp"
+#include "tables/expansion.hpp"
+#include "tables/table_directory.hpp"
 
 namespace quorvel::py {
 namespace {
@@ -110,6 +113,36 @@ PyObject* parse_all_file(PyObject* module, PyObject* args, PyObject* kwargs) {
   return with_file_argument(module, args, kwargs, "O:parse_all_file", parse_all);
 }
 
+PyObject* expand_descriptors_function(PyObject* /*module*/, PyObject* args, PyObject* kwargs) {
+  return guarded([&]() -> PyObject* {
+    static const char* const keywords[] = {"table_dir", "descriptors", nullptr};
+    PyObject* table_dir_object = nullptr;
+    PyObject* descriptors_object = nullptr;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OO:expand_descriptors",
+                                     const_cast<char**>(keywords), &table_dir_object,
+                                     &descriptors_object)) {
+      return nullptr;
+    }
+    const auto table_dir = convert_path(table_dir_object, "table_dir");
+    if (!table_dir) {
+      return nullptr;
+    }
+    const auto descriptors = convert_descriptors(descriptors_object, "descriptors");
+    if (!descriptors) {
+      return nullptr;
+    }
+    const auto tables = load_table_directory(*table_dir);
+    if (!tables) {
+      return raise_error(tables.error());
+    }
+    const auto expanded = expand_descriptors(*tables, *descriptors);
+    if (!expanded) {
+      return raise_error(expanded.error());
+    }
+    return to_python(*expanded);
+  });
+}
+
 template <class Function>
 PyCFunction as_cfunction(Function function) {
   return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
@@ -126,6 +159,8 @@ PyMethodDef module_functions[] = {
      "parse_all_bytes(data)\n--\n\n"},
     {"parse_all_file", as_cfunction(parse_all_file), METH_VARARGS | METH_KEYWORDS,
      "parse_all_file(path)\n--\n\n"},
+    {"expand_descriptors", as_cfunction(expand_descriptors_function), METH_VARARGS | METH_KEYWORDS,
+     "expand_descriptors(table_dir, descriptors)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -54,7 +54,12 @@ PyObject* init_module() {
   }
   ModuleState& state = module_state(module.get());
   if (!add_type(module.get(), state.bufr_message_type, make_bufr_message_type, "BufrMessage") ||
-      !add_type(module.get(), state.descriptor_type, make_descriptor_type, "Descriptor")) {
+      !add_type(module.get(), state.descriptor_type, make_descriptor_type, "Descriptor") ||
+      !add_type(module.get(), state.element_definition_type, make_element_definition_type,
+                "ElementDefinition") ||
+      !add_type(module.get(), state.sequence_definition_type, make_sequence_definition_type,
+                "SequenceDefinition") ||
+      !add_type(module.get(), state.table_set_type, make_table_set_type, "TableSet")) {
     return nullptr;
   }
   if (PyModule_AddFunctions(module.get(), module_functions) != 0) {

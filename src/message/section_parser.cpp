@@ -81,14 +81,15 @@ Expected<BufrMessage> parse_message(std::span<const std::uint8_t> buffer) {
     return BufrError::section_truncated(3, s3);
   }
   QV_ASSIGN_OR_RETURN(const std::uint16_t number_of_subsets, read_u16_at(buffer, s3 + 4));
-  const std::size_t descriptor_bytes = section3_length - kMinSection3Length;
-  if (descriptor_bytes % 2 != 0) {
-    return BufrError::odd_descriptor_area();
-  }
+  // Encoders commonly pad section 3 to an even length, as edition 3 required;
+  // an odd last octet is that padding, whatever its value, and carries no
+  // descriptor.
+  const std::size_t descriptor_count = (section3_length - kMinSection3Length) / 2;
   const std::uint8_t section3_flags = buffer[s3 + 6];
   std::vector<std::uint32_t> descriptors;
-  descriptors.reserve(descriptor_bytes / 2);
-  for (std::size_t at = s3 + kMinSection3Length; at < s3 + section3_length; at += 2) {
+  descriptors.reserve(descriptor_count);
+  const std::size_t first = s3 + kMinSection3Length;
+  for (std::size_t at = first; at < first + 2 * descriptor_count; at += 2) {
     descriptors.push_back(descriptor_code_from_octets(buffer[at], buffer[at + 1]));
   }
 

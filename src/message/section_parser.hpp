@@ -55,7 +55,8 @@ Expected<std::uint32_t> read_u24_at(std::span<const std::uint8_t> buffer, std::s
 // Parses `buffer`, which must hold exactly one message from its first octet.
 // Checks run in a fixed order and the first failure is returned: TooShort,
 // MissingMarker, UnsupportedEdition, LengthMismatch, SectionTruncated,
-// OddDescriptorArea, BadTerminator. Offsets in errors count from buffer[0].
+// BadTerminator. Offsets in errors count from buffer[0]. A section 3 of odd
+// descriptor area ends in a padding octet, which is skipped.
 Expected<BufrMessage> parse_message(std::span<const std::uint8_t> buffer);
 
 }  // namespace quorvel

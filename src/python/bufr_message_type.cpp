@@ -1,6 +1,7 @@
 #include <fmt/format.h>
 #include <fmt/ranges.h>
 
+#include "lib/converters.hpp"
 #include "python/boxed.hpp"
 #include "python/types.hpp"
 
@@ -78,6 +79,16 @@ PyType_Spec bufr_message_spec = {
 PyTypeObject* make_bufr_message_type(PyObject* module) {
   return reinterpret_cast<PyTypeObject*>(
       PyType_FromModuleAndSpec(module, &bufr_message_spec, nullptr));
+}
+
+const BufrMessage* convert_bufr_message(const ModuleState& state, PyObject* object,
+                                        const char* name) {
+  if (!PyObject_TypeCheck(object, state.bufr_message_type)) {
+    set_argument_error(PyExc_TypeError, name,
+                       fmt::format("expected BufrMessage, got {}", Py_TYPE(object)->tp_name));
+    return nullptr;
+  }
+  return &unbox<BufrMessage>(object);
 }
 
 PyObject* wrap_bufr_message(const ModuleState& state, BufrMessage message) {

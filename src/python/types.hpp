@@ -7,13 +7,26 @@
 
 #include "lib/module_state.hpp"
 #include "message/section_parser.hpp"
+#include "tables/table_set.hpp"
 
 namespace quorvel::py {
 
 // Each returns a new reference to the type, or nullptr with an exception set.
 PyTypeObject* make_bufr_message_type(PyObject* module);
 PyTypeObject* make_descriptor_type(PyObject* module);
+PyTypeObject* make_element_definition_type(PyObject* module);
+PyTypeObject* make_sequence_definition_type(PyObject* module);
+PyTypeObject* make_table_set_type(PyObject* module);
 
 PyObject* wrap_bufr_message(const ModuleState& state, BufrMessage message);
+PyObject* wrap_element_definition(const ModuleState& state, const ElementDefinition& element);
+PyObject* wrap_sequence_definition(const ModuleState& state, const SequenceDefinition& sequence);
+PyObject* wrap_table_set(const ModuleState& state, TableSet tables);
+
+// Argument converters for our own classes: the value inside an instance of the
+// class (or a subclass), or nullptr with a TypeError naming the argument.
+const BufrMessage* convert_bufr_message(const ModuleState& state, PyObject* object,
+                                        const char* name);
+const TableSet* convert_table_set(const ModuleState& state, PyObject* object, const char* name);
 
 }  // namespace quorvel::py

@@ -1,0 +1,30 @@
+// Table D expansion: a descriptor list flattened through the sequences of a
+// TableSet, replications unrolled, element-modifying operators absorbed and
+// associated fields marked with 999999. Table B is never consulted.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "lib/bufr_error.hpp"
+#include "tables/table_set.hpp"
+
+namespace quorvel {
+
+// Deepest nesting of sequences and replicated groups below the top list.
+inline constexpr int kMaxExpansionDepth = 64;
+
+// Most descriptors one expansion may visit. Nested fixed replications grow
+// exponentially: a hundred bytes of descriptors can stand for more codes than
+// any memory holds, or for endless work that appends nothing. Real messages
+// stay far below this.
+inline constexpr std::uint64_t kMaxExpansionSteps = std::uint64_t{1} << 25;
+
+// The expansion of `descriptors`. Errors: UnsupportedReplication,
+// MissingReplicationFactor, MissingSequence, Text for a nesting deeper than
+// kMaxExpansionDepth, an F of 4 or more, or more than kMaxExpansionSteps codes.
+Expected<std::vector<std::uint32_t>> expand_descriptors(const TableSet& tables,
+                                                        std::span<const std::uint32_t> descriptors);
+
+}  // namespace quorvel

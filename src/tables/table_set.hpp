@@ -1,0 +1,76 @@
+// The in-memory BUFR tables: Table B elements, Table D sequences and
+// code/flag-table meanings, keyed by descriptor code. A TableSet is built
+// complete from three filled maps and never changes afterwards.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace quorvel {
+
+struct ElementDefinition {
+  std::uint32_t code = 0;
+  std::string name;
+  std::string unit;
+  std::int32_t scale = 0;
+  std::int64_t reference = 0;
+  std::uint16_t width = 0;
+  std::string element_type;
+  std::string abbreviation;
+};
+
+struct SequenceDefinition {
+  std::uint32_t code = 0;
+  std::vector<std::uint32_t> members;
+};
+
+using ElementMap = std::unordered_map<std::uint32_t, ElementDefinition>;
+using SequenceMap = std::unordered_map<std::uint32_t, SequenceDefinition>;
+// One meaning per whole raw value; flag tables are stored the same way.
+using CodeTable = std::unordered_map<std::uint64_t, std::string>;
+using CodeTableMap = std::unordered_map<std::uint32_t, CodeTable>;
+
+// The three maps a loader fills before it wraps them in a TableSet.
+struct TableMaps {
+  ElementMap elements;
+  SequenceMap sequences;
+  CodeTableMap code_tables;
+};
+
+class TableSet {
+ public:
+  TableSet() = default;
+  explicit TableSet(TableMaps maps) : maps_(std::move(maps)) {}
+
+  // Lookups never fail: an absent entry is nullptr, and the caller that needs
+  // the entry makes the error. Pointers live as long as the TableSet.
+  const ElementDefinition* find_element(std::uint32_t code) const {
+    const auto found = maps_.elements.find(code);
+    return found == maps_.elements.end() ? nullptr : &found->second;
+  }
+  const SequenceDefinition* find_sequence(std::uint32_t code) const {
+    const auto found = maps_.sequences.find(code);
+    return found == maps_.sequences.end() ? nullptr : &found->second;
+  }
+  // The meaning of `raw` in the code or flag table of element `code`.
+  const std::string* find_meaning(std::uint32_t code, std::uint64_t raw) const {
+    const auto table = maps_.code_tables.find(code);
+    if (table == maps_.code_tables.end() || table->second.empty()) {
+      return nullptr;
+    }
+    const auto found = table->second.find(raw);
+    return found == table->second.end() ? nullptr : &found->second;
+  }
+
+  std::size_t element_count() const { return maps_.elements.size(); }
+  std::size_t sequence_count() const { return maps_.sequences.size(); }
+  std::size_t code_table_count() const { return maps_.code_tables.size(); }
+
+ private:
+  TableMaps maps_;
+};
+
+}  // namespace quorvel

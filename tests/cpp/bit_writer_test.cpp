@@ -1,0 +1,153 @@
+// The BitWriter lays out the data that parser and decoder tests feed in, so
+// its own bit order, widths 0 and 64 and unaligned writes are checked here
+// against hand-worked octets and a one-bit-at-a-time reader.
+#include "support/bit_writer.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <random>
+#include <vector>
+
+namespace quorvel::testing {
+namespace {
+
+// Reads `width` bits most significant first, one bit at a time.
+std::uint64_t read_bits_slowly(const std::vector<std::uint8_t>& bytes, std::uint64_t& position,
+                               unsigned width) {
+  std::uint64_t value = 0;
+  for (unsigned i = 0; i < width; ++i, ++position) {
+    const std::uint8_t byte = bytes.at(static_cast<std::size_t>(position / 8));
+    const unsigned bit = (byte >> (7 - position % 8)) & 1u;
+    value = value << 1 | bit;
+  }
+  return value;
+}
+
+struct Piece {
+  std::uint64_t value;
+  unsigned width;
+};
+
+struct WriteCase {
+  const char* name;
+  std::vector<Piece> pieces;
+  std::vector<std::uint8_t> expected;
+};
+
+class BitWriterOctets : public ::testing::TestWithParam<WriteCase> {};
+
+TEST_P(BitWriterOctets, MatchesHandWorkedOctets) {
+  BitWriter writer;
+  std::uint64_t bits = 0;
+  for (const Piece& piece : GetParam().pieces) {
+    writer.write(piece.value, piece.width);
+    bits += piece.width;
+  }
+  EXPECT_EQ(writer.bit_count(), bits);
+  EXPECT_EQ(writer.take_bytes(), GetParam().expected);
+  EXPECT_EQ(writer.bit_count(), 0u);
+  EXPECT_EQ(writer.byte_count(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, BitWriterOctets,
+    ::testing::Values(WriteCase{"Nothing", {}, {}},
+                      WriteCase{"WidthZeroWritesNothing", {{0, 0}, {0, 0}}, {}},
+                      WriteCase{"OneBitIsTheHighBit", {{1, 1}}, {0x80}},
+                      WriteCase{"PiecesFillAnOctet", {{1, 1}, {0, 2}, {0x1F, 5}}, {0x9F}},
+                      WriteCase{"StraddlesOctets", {{0x5, 3}, {0x3FF, 10}}, {0xBF, 0xF8}},
+                      WriteCase{"WidthZeroBetweenPieces", {{0x3, 2}, {0, 0}, {0x1, 2}}, {0xD0}},
+                      WriteCase{"Width64Aligned",
+                                {{0x0123456789ABCDEFULL, 64}},
+                                {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF}},
+                      // 101, then 1 followed by 62 zeros and a 1, then five padding zeros.
+                      WriteCase{"Width64AfterThreeBits",
+                                {{0x5, 3}, {0x8000000000000001ULL, 64}},
+                                {0xB0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x20}},
+                      WriteCase{"Width64AllOnesAfterOneBit",
+                                {{0, 1}, {~std::uint64_t{0}, 64}},
+                                {0x7F, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x80}},
+                      WriteCase{"Width24", {{0x123456, 24}}, {0x12, 0x34, 0x56}},
+                      WriteCase{"Width63AfterSevenBits",
+                                {{0, 7}, {0x7FFFFFFFFFFFFFFFULL, 63}},
+                                {0x01, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFC}}),
+    [](const auto& case_info) { return case_info.param.name; });
+
+TEST(BitWriter, MaxValueCoversWidthsZeroToSixtyFour) {
+  EXPECT_EQ(max_value(0), 0u);
+  EXPECT_EQ(max_value(1), 1u);
+  EXPECT_EQ(max_value(8), 0xFFu);
+  EXPECT_EQ(max_value(63), 0x7FFFFFFFFFFFFFFFULL);
+  EXPECT_EQ(max_value(64), 0xFFFFFFFFFFFFFFFFULL);
+}
+
+class BitWriterRoundTrip : public ::testing::TestWithParam<unsigned> {};
+
+// Every width from 0 to 64 written at every start bit reads back unchanged.
+TEST_P(BitWriterRoundTrip, EveryWidthAtEveryStartBit) {
+  const unsigned start = GetParam();
+  std::mt19937_64 random(start);
+  for (unsigned width = 0; width <= 64; ++width) {
+    const std::uint64_t value = random() & max_value(width);
+    BitWriter writer;
+    writer.write(max_value(start), start);
+    writer.write(value, width);
+    writer.write(1, 1);  // a marker bit right after the value
+    const std::vector<std::uint8_t> bytes = writer.take_bytes();
+    ASSERT_EQ(bytes.size(), (start + width + 1 + 7) / 8);
+    std::uint64_t position = 0;
+    EXPECT_EQ(read_bits_slowly(bytes, position, start), max_value(start));
+    EXPECT_EQ(read_bits_slowly(bytes, position, width), value) << "width " << width;
+    EXPECT_EQ(read_bits_slowly(bytes, position, 1), 1u) << "width " << width;
+    // Padding bits are zero.
+    const std::uint64_t padding = bytes.size() * 8 - position;
+    EXPECT_EQ(read_bits_slowly(bytes, position, static_cast<unsigned>(padding)), 0u);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(StartBits, BitWriterRoundTrip, ::testing::Range(0u, 8u));
+
+TEST(BitWriter, WriteBytesUnalignedShiftsEveryOctet) {
+  BitWriter writer;
+  writer.write(0xF, 4);
+  const std::vector<std::uint8_t> octets = {0x12, 0xAB};
+  writer.write_bytes(octets);
+  EXPECT_EQ(writer.bit_count(), 20u);
+  EXPECT_FALSE(writer.aligned());
+  EXPECT_EQ(writer.take_bytes(), (std::vector<std::uint8_t>{0xF1, 0x2A, 0xB0}));
+}
+
+TEST(BitWriter, WriteBytesAlignedAndText) {
+  BitWriter writer;
+  writer.write_bytes("BUFR");
+  const std::vector<std::uint8_t> octets = {0x00, 0xFF};
+  writer.write_bytes(octets);
+  EXPECT_TRUE(writer.aligned());
+  EXPECT_EQ(writer.take_bytes(), (std::vector<std::uint8_t>{'B', 'U', 'F', 'R', 0x00, 0xFF}));
+}
+
+TEST(BitWriter, PadToOctetStartsTheNextWriteOnABoundary) {
+  BitWriter writer;
+  writer.pad_to_octet();  // nothing started: no octet added
+  EXPECT_EQ(writer.bit_count(), 0u);
+  writer.write(1, 1);
+  writer.pad_to_octet();
+  EXPECT_EQ(writer.bit_count(), 8u);
+  EXPECT_TRUE(writer.aligned());
+  writer.pad_to_octet();
+  EXPECT_EQ(writer.bit_count(), 8u);
+  writer.write(0x3, 2);
+  EXPECT_EQ(writer.take_bytes(), (std::vector<std::uint8_t>{0x80, 0xC0}));
+}
+
+TEST(BitWriterDeathTest, RefusesWidthAbove64AndValuesThatDoNotFit) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  BitWriter writer;
+  EXPECT_DEATH(writer.write(0, 65), "width above 64");
+  EXPECT_DEATH(writer.write(2, 1), "does not fit");
+  EXPECT_DEATH(writer.write(1, 0), "does not fit");
+}
+
+}  // namespace
+}  // namespace quorvel::testing

@@ -1,0 +1,239 @@
+"""The module surface: names, signatures, argument conversion and file reading."""
+
+import errno
+import inspect
+import os
+import pathlib
+import types
+
+import pytest
+
+import _quorvel
+from _quorvel import parse_all_bytes, parse_all_file, parse_bytes, parse_file
+from builder import build_message
+
+# Every class and function the module registers, in registration order.
+CLASSES = [
+    "BufrMessage",
+    "DecodedValue",
+    "Descriptor",
+    "ElementDefinition",
+    "SequenceDefinition",
+    "TableSet",
+]
+FUNCTIONS = [
+    "parse_bytes",
+    "parse_file",
+    "parse_all_bytes",
+    "parse_all_file",
+    "expand_descriptors",
+    "decode_values",
+    "decode_values_with_tables",
+    "decode_values_with_definitions",
+]
+# The message layer, registered from the start.
+MESSAGE_LAYER = ["BufrMessage", "Descriptor", "parse_bytes", "parse_file", "parse_all_bytes",
+                 "parse_all_file"]
+
+SIGNATURES = [
+    ("parse_bytes", "(data)"),
+    ("parse_file", "(path)"),
+    ("parse_all_bytes", "(data)"),
+    ("parse_all_file", "(path)"),
+    ("expand_descriptors", "(table_dir, descriptors)"),
+    ("decode_values", "(data, table_dir)"),
+    ("decode_values_with_tables", "(data, tables)"),
+    ("decode_values_with_definitions", "(data, definitions_root)"),
+    ("Descriptor", "(f, x, y)"),
+    ("Descriptor.from_fxy", "(code)"),
+]
+
+MESSAGE = build_message(descriptors=[1001, 301011], data=b"\x05\x06")
+
+
+def resolve(dotted):
+    value = _quorvel
+    for part in dotted.split("."):
+        value = getattr(value, part, None)
+        if value is None:
+            pytest.skip(f"{dotted} is not registered yet")
+    return value
+
+
+@pytest.mark.parametrize("name, signature", SIGNATURES)
+def test_text_signature(name, signature):
+    value = resolve(name)
+    assert value.__text_signature__ == signature
+    # The documentation holds the signature and nothing else.
+    assert value.__doc__ in (None, "")
+    expected = [part.strip() for part in signature.strip("()").split(",")]
+    assert list(inspect.signature(value).parameters) == expected
+
+
+def test_module_doc_is_empty():
+    assert _quorvel.__doc__ == ""
+
+
+def test_module_attributes_are_the_registered_classes_and_functions():
+    public = [name for name in vars(_quorvel) if not name.startswith("__")]
+    assert set(MESSAGE_LAYER) <= set(public)
+    # Nothing else, and in registration order: classes, then functions.
+    order = CLASSES + FUNCTIONS
+    assert [name for name in public if name not in order] == []
+    assert public == sorted(public, key=order.index)
+    for name in public:
+        value = getattr(_quorvel, name)
+        if name in CLASSES:
+            assert isinstance(value, type)
+            assert value.__module__ == "_quorvel"
+        else:
+            assert isinstance(value, types.BuiltinFunctionType)
+
+
+# ---------------------------------------------------------------------------
+# Argument conversion.
+
+BYTES_FUNCTIONS = [parse_bytes, parse_all_bytes]
+PATH_FUNCTIONS = [parse_file, parse_all_file]
+
+
+class BytesSubclass(bytes):
+    pass
+
+
+class StrSubclass(str):
+    pass
+
+
+@pytest.mark.parametrize("function", BYTES_FUNCTIONS, ids=lambda f: f.__name__)
+@pytest.mark.parametrize(
+    "value",
+    [bytearray(MESSAGE.data), memoryview(MESSAGE.data), MESSAGE.data.decode("latin-1"), None, 0,
+     list(MESSAGE.data), pathlib.Path("x")],
+    ids=lambda v: type(v).__name__,
+)
+def test_data_must_be_bytes(function, value):
+    with pytest.raises(TypeError) as info:
+        function(value)
+    assert str(info.value).startswith("argument 'data': ")
+
+
+@pytest.mark.parametrize("function", PATH_FUNCTIONS, ids=lambda f: f.__name__)
+@pytest.mark.parametrize(
+    "value", [pathlib.Path("x.bufr"), b"x.bufr", 0, None, bytearray(b"x")],
+    ids=lambda v: type(v).__name__,
+)
+def test_path_must_be_str(function, value):
+    with pytest.raises(TypeError) as info:
+        function(value)
+    assert str(info.value).startswith("argument 'path': ")
+
+
+def test_bytes_subclass_and_keyword_accepted():
+    assert parse_bytes(data=MESSAGE.data).unexpanded_descriptors == [1001, 301011]
+    assert parse_bytes(BytesSubclass(MESSAGE.data)).total_length == len(MESSAGE)
+    assert [m.total_length for m in parse_all_bytes(data=MESSAGE.data)] == [len(MESSAGE)]
+    assert len(parse_all_bytes(BytesSubclass(MESSAGE.data))) == 1
+
+
+def test_str_subclass_and_keyword_accepted(tmp_path):
+    path = tmp_path / "one.bufr"
+    path.write_bytes(MESSAGE.data)
+    assert parse_file(path=str(path)).unexpanded_descriptors == [1001, 301011]
+    assert parse_file(StrSubclass(path)).total_length == len(MESSAGE)
+    assert len(parse_all_file(path=str(path))) == 1
+    assert len(parse_all_file(StrSubclass(path))) == 1
+
+
+@pytest.mark.parametrize(
+    "function, name", [(parse_bytes, "data"), (parse_all_bytes, "data"),
+                       (parse_file, "path"), (parse_all_file, "path")],
+    ids=lambda v: getattr(v, "__name__", v),
+)
+def test_missing_extra_and_unknown_arguments(function, name):
+    value = MESSAGE.data if name == "data" else "x.bufr"
+    calls = [
+        lambda: function(),
+        lambda: function(value, value),
+        lambda: function(value, **{name: value}),
+        lambda: function(**{name + "_": value}),
+        lambda: function(value, other=1),
+    ]
+    for call in calls:
+        with pytest.raises(TypeError):
+            call()
+
+
+# ---------------------------------------------------------------------------
+# Files.
+
+
+def os_error_text(code):
+    return f"{os.strerror(code)} (os error {code})"
+
+
+@pytest.mark.parametrize("function", PATH_FUNCTIONS, ids=lambda f: f.__name__)
+def test_missing_file_is_os_error(function, tmp_path):
+    with pytest.raises(OSError) as info:
+        function(str(tmp_path / "absent.bufr"))
+    assert not isinstance(info.value, ValueError)
+    assert str(info.value).endswith(f"(os error {errno.ENOENT})")
+    assert info.value.args == (os_error_text(errno.ENOENT),)
+
+
+@pytest.mark.parametrize("function", PATH_FUNCTIONS, ids=lambda f: f.__name__)
+def test_directory_is_os_error(function, tmp_path):
+    with pytest.raises(OSError) as info:
+        function(str(tmp_path))
+    assert str(info.value) == os_error_text(errno.EISDIR)
+
+
+@pytest.mark.parametrize("function", PATH_FUNCTIONS, ids=lambda f: f.__name__)
+def test_file_under_a_regular_file_is_os_error(function, tmp_path):
+    plain = tmp_path / "plain"
+    plain.write_bytes(b"")
+    with pytest.raises(OSError) as info:
+        function(str(plain / "child.bufr"))
+    assert str(info.value) == os_error_text(errno.ENOTDIR)
+
+
+def test_empty_file(tmp_path):
+    path = tmp_path / "empty.bufr"
+    path.write_bytes(b"")
+    with pytest.raises(ValueError, match="^message is too short to be BUFR$"):
+        parse_file(str(path))
+    assert parse_all_file(str(path)) == []
+
+
+def test_file_content_is_parsed_like_bytes(tmp_path):
+    built = build_message(
+        originating_centre=98, section2=b"s2", descriptors=[307080], data=b"\1" * 7
+    )
+    path = tmp_path / "one.bufr"
+    path.write_bytes(built.data)
+    from_file = parse_file(str(path))
+    from_bytes = parse_bytes(built.data)
+    names = [
+        n for n, v in vars(_quorvel.BufrMessage).items()
+        if isinstance(v, types.GetSetDescriptorType)
+    ]
+    assert {n: getattr(from_file, n) for n in names} == {n: getattr(from_bytes, n) for n in names}
+    assert from_file.originating_centre == 98
+
+
+def test_file_errors_are_value_errors_from_the_parser(tmp_path):
+    path = tmp_path / "bad.bufr"
+    path.write_bytes(build_message(terminator=b"7778").data)
+    with pytest.raises(ValueError, match="^section 5 terminator is not 7777$"):
+        parse_file(str(path))
+    with pytest.raises(ValueError, match="^section 5 terminator is not 7777$"):
+        parse_all_file(str(path))
+
+
+def test_file_with_junk_before_the_message(tmp_path):
+    built = build_message(descriptors=[1001])
+    path = tmp_path / "junk.bufr"
+    path.write_bytes(b"ISMD01 ZZZZ 011200\r\r\n" + built.data)
+    with pytest.raises(ValueError, match="^missing BUFR marker$"):
+        parse_file(str(path))
+    assert [m.unexpanded_descriptors for m in parse_all_file(str(path))] == [[1001]]
