@@ -55,6 +55,26 @@ Expected<std::vector<std::uint8_t>> read_text_file(const std::string& path) {
   return std::move(*bytes);
 }
 
+bool is_ascii_white_space(unsigned char byte) {
+  return byte == ' ' || (byte >= '\t' && byte <= '\r');
+}
+
+// trim_white_space, with the plain ASCII ends that table files nearly always
+// have taken off first.
+std::string_view trim_line(std::string_view line) {
+  while (!line.empty() && is_ascii_white_space(static_cast<unsigned char>(line.front()))) {
+    line.remove_prefix(1);
+  }
+  while (!line.empty() && is_ascii_white_space(static_cast<unsigned char>(line.back()))) {
+    line.remove_suffix(1);
+  }
+  if (line.empty() || (static_cast<unsigned char>(line.front()) < 0x80 &&
+                       static_cast<unsigned char>(line.back()) < 0x80)) {
+    return line;
+  }
+  return trim_white_space(line);
+}
+
 // Calls `line_handler` with each line (split at LF, trimmed), skipping empty
 // lines and comments ('#' first).
 template <class LineHandler>
@@ -65,7 +85,7 @@ Status for_each_content_line(std::string_view text, LineHandler line_handler) {
     if (end == std::string_view::npos) {
       end = text.size();
     }
-    const std::string_view line = trim_white_space(text.substr(start, end - start));
+    const std::string_view line = trim_line(text.substr(start, end - start));
     if (!line.empty() && line.front() != '#') {
       QV_TRY(line_handler(line));
     }
@@ -84,7 +104,7 @@ void split_words(std::string_view line, std::vector<std::string_view>& words) {
     bool white = false;
     std::size_t length = 1;
     if (byte < 0x80) {
-      white = byte == ' ' || (byte >= '\t' && byte <= '\r');
+      white = is_ascii_white_space(byte);
     } else {
       const Utf8Step step = decode_utf8(line, pos);
       length = std::max<std::size_t>(step.length, 1);
@@ -161,6 +181,7 @@ std::string_view file_stem(std::string_view name) {
 
 Status read_code_table_file(const std::string& path, CodeTable& table) {
   QV_ASSIGN_OR_RETURN(const std::vector<std::uint8_t> content, read_text_file(path));
+  table.reserve(static_cast<std::size_t>(std::count(content.begin(), content.end(), '\n')) + 1);
   std::vector<std::string_view> words;
   std::string meaning;
   return for_each_content_line(as_text(content), [&](std::string_view line) -> Status {
