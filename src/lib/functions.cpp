@@ -143,11 +143,6 @@ PyObject* expand_descriptors_function(PyObject* /*module*/, PyObject* args, PyOb
   });
 }
 
-template <class Function>
-PyCFunction as_cfunction(Function function) {
-  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
-}
-
 }  // namespace
 
 PyMethodDef module_functions[] = {

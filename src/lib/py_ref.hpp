@@ -54,4 +54,10 @@ PyObject* guarded(Body&& body) noexcept {
   }
 }
 
+// A METH_KEYWORDS or METH_FASTCALL function as the PyCFunction a PyMethodDef holds.
+template <class Function>
+PyCFunction as_cfunction(Function function) {
+  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
+}
+
 }  // namespace quorvel::py

@@ -197,11 +197,6 @@ PyObject* from_bufr4_45(PyObject* unused, PyObject* args, PyObject* kwargs) {
   return load_from_path<load_bufr4_tables>(unused, args, kwargs, "O:from_bufr4_45");
 }
 
-template <class Function>
-PyCFunction as_cfunction(Function function) {
-  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
-}
-
 PyGetSetDef table_set_getset[] = {
     {"element_count", get_element_count, nullptr, nullptr, nullptr},
     {"sequence_count", get_sequence_count, nullptr, nullptr, nullptr},
