@@ -1,11 +1,11 @@
 // Table D expansion speed over the ecCodes tables of WMO master version 37:
 // every sequence expanded on its own, reported as output codes per second,
 // and the time to refuse a list of nested replications at the size bound.
+#include <benchmark/benchmark.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
-
-#include <benchmark/benchmark.h>
 
 #include "tables/expansion.hpp"
 #include "tables/table_directory.hpp"
@@ -60,8 +60,8 @@ void BM_ExpandEverySequence(benchmark::State& state) {
   }
   state.SetItemsProcessed(state.iterations() *
                           static_cast<std::int64_t>(tables.sequence_codes.size()));
-  state.counters["codes/s"] = benchmark::Counter(static_cast<double>(codes),
-                                                 benchmark::Counter::kIsRate);
+  state.counters["codes/s"] =
+      benchmark::Counter(static_cast<double>(codes), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_ExpandEverySequence)->Unit(benchmark::kMillisecond);
 
@@ -79,10 +79,9 @@ void BM_RefuseNestedReplications(benchmark::State& state) {
     }
     benchmark::DoNotOptimize(expanded);
   }
-  state.counters["descriptors/s"] =
-      benchmark::Counter(static_cast<double>(kMaxExpansionSteps) *
-                             static_cast<double>(state.iterations()),
-                         benchmark::Counter::kIsRate);
+  state.counters["descriptors/s"] = benchmark::Counter(
+      static_cast<double>(kMaxExpansionSteps) * static_cast<double>(state.iterations()),
+      benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_RefuseNestedReplications)->Unit(benchmark::kMillisecond);
 

@@ -2,6 +2,9 @@
 // builds but the function must still take: trailing separators, relative and
 // single-component paths, "." and ".." components, links and undecodable
 // names. The path it returns is built from the path it was given.
+#include "tables/definitions_root.hpp"
+
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -13,10 +16,7 @@
 #include <string>
 #include <string_view>
 
-#include <fmt/format.h>
-
 #include "lib/bufr_error.hpp"
-#include "tables/definitions_root.hpp"
 
 namespace quorvel {
 namespace {
@@ -186,7 +186,9 @@ TEST_F(ResolveTest, ALinkToADirectoryIsReturnedAsGiven) {
 }
 
 TEST_F(ResolveTest, UndecodableNamesAreShownWithReplacementCharacters) {
-  scratch().write("wmo/38", "\xff" "99");
+  scratch().write("wmo/38",
+                  "\xff"
+                  "99");
   const auto resolved = resolve_table_directory(scratch().at("wmo/38"));
   ASSERT_FALSE(resolved.has_value());
   EXPECT_EQ(resolved.error().message(), "io error: stream did not contain valid UTF-8");

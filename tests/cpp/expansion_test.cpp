@@ -1,6 +1,8 @@
 // Table D expansion below the Python layer: the error variant and the code it
 // carries, the depth and size bounds taken from their constants, and member
 // operands wider than an octet, which only a table can hold.
+#include "tables/expansion.hpp"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -13,7 +15,6 @@
 #include <vector>
 
 #include "lib/bufr_error.hpp"
-#include "tables/expansion.hpp"
 #include "tables/table_set.hpp"
 
 namespace quorvel {
@@ -97,8 +98,8 @@ INSTANTIATE_TEST_SUITE_P(
                     Kind::MissingSequence,
                     301099,
                     ""},
-        FailureCase{"DelayedWithoutGroup", {}, {101000, 31001}, Kind::MissingReplicationFactor,
-                    101000, ""},
+        FailureCase{
+            "DelayedWithoutGroup", {}, {101000, 31001}, Kind::MissingReplicationFactor, 101000, ""},
         FailureCase{"DelayedAtTheEndOfAMemberList",
                     {{301001, {101000, 31001}}},
                     {301001, 1001},
@@ -106,8 +107,7 @@ INSTANTIATE_TEST_SUITE_P(
                     101000,
                     ""},
         FailureCase{"FixedTooShort", {}, {102002, 1001}, Kind::UnsupportedReplication, 102002, ""},
-        FailureCase{"XOfZero", {}, {100000, 31001, 1001}, Kind::UnsupportedReplication, 100000,
-                    ""},
+        FailureCase{"XOfZero", {}, {100000, 31001, 1001}, Kind::UnsupportedReplication, 100000, ""},
         FailureCase{"NestedInsideAGroup",
                     {},
                     {102002, 102003, 1001, 1002},
@@ -115,9 +115,13 @@ INSTANTIATE_TEST_SUITE_P(
                     102003,
                     ""},
         FailureCase{"FOfFour", {}, {400000}, Kind::Text, 0, "invalid descriptor 400000"},
-        FailureCase{"LargestCode", {}, {4294967295U}, Kind::Text, 0,
-                    "invalid descriptor 4294967295"},
-        FailureCase{"InvalidMember", {{301001, {1001, 500000}}}, {301001}, Kind::Text, 0,
+        FailureCase{
+            "LargestCode", {}, {4294967295U}, Kind::Text, 0, "invalid descriptor 4294967295"},
+        FailureCase{"InvalidMember",
+                    {{301001, {1001, 500000}}},
+                    {301001},
+                    Kind::Text,
+                    0,
                     "invalid descriptor 500000"},
         FailureCase{"SelfContaining",
                     {{301001, {301001}}},

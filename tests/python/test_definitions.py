@@ -58,7 +58,8 @@ def write_master(root, version, elements=None, sequences=None, codetables=None, 
 
 
 def local_dir(root, version_name, centre=98, subcentre=0, master_table=0):
-    return tables_dir(root, master_table) / "local" / str(version_name) / str(centre) / str(subcentre)
+    local = tables_dir(root, master_table) / "local"
+    return local / str(version_name) / str(centre) / str(subcentre)
 
 
 def write_alias(root, name, content, master_table=0):

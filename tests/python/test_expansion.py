@@ -282,19 +282,6 @@ def test_each_call_starts_with_a_fresh_count():
     assert tables.expand(EXACT_BOUND) == []
 
 
-def test_each_result_is_a_new_list():
-    tables = TableSet()
-    first = tables.expand([1001])
-    first.append(5)
-    assert tables.expand([1001]) == [1001]
-
-
-def test_the_input_list_is_left_alone():
-    descriptors = [102002, 1001, 204008]
-    TableSet().expand(descriptors)
-    assert descriptors == [102002, 1001, 204008]
-
-
 # ---- Argument conversion of `descriptors` ---------------------------------------------
 
 class Index:
