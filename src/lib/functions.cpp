@@ -11,7 +11,6 @@
 #include "message/section_parser.hpp"
 #include "python/boxed.hpp"
 #include "python/types.hpp"
-#include "tables/expansion.hpp"
 #include "tables/table_directory.hpp"
 
 namespace quorvel::py {
@@ -135,11 +134,7 @@ PyObject* expand_descriptors_function(PyObject* /*module*/, PyObject* args, PyOb
     if (!tables) {
       return raise_error(tables.error());
     }
-    const auto expanded = expand_descriptors(*tables, *descriptors);
-    if (!expanded) {
-      return raise_error(expanded.error());
-    }
-    return to_python(*expanded);
+    return expand_to_list(*tables, *descriptors);
   });
 }
 

@@ -135,11 +135,7 @@ PyObject* expand(PyObject* self, PyObject* args, PyObject* kwargs) {
     if (!descriptors) {
       return nullptr;
     }
-    const auto expanded = expand_descriptors(tables_of(self), *descriptors);
-    if (!expanded) {
-      return raise_error(expanded.error());
-    }
-    return to_python(*expanded);
+    return expand_to_list(tables_of(self), *descriptors);
   });
 }
 
@@ -244,6 +240,14 @@ PyType_Spec table_set_spec = {
 PyTypeObject* make_table_set_type(PyObject* module) {
   return reinterpret_cast<PyTypeObject*>(
       PyType_FromModuleAndSpec(module, &table_set_spec, nullptr));
+}
+
+PyObject* expand_to_list(const TableSet& tables, std::span<const std::uint32_t> descriptors) {
+  const auto expanded = expand_descriptors(tables, descriptors);
+  if (!expanded) {
+    return raise_error(expanded.error());
+  }
+  return to_python(*expanded);
 }
 
 const TableSet* convert_table_set(const ModuleState& state, PyObject* object, const char* name) {

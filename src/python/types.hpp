@@ -5,6 +5,9 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <cstdint>
+#include <span>
+
 #include "lib/module_state.hpp"
 #include "message/section_parser.hpp"
 #include "tables/table_set.hpp"
@@ -22,6 +25,10 @@ PyObject* wrap_bufr_message(const ModuleState& state, BufrMessage message);
 PyObject* wrap_element_definition(const ModuleState& state, const ElementDefinition& element);
 PyObject* wrap_sequence_definition(const ModuleState& state, const SequenceDefinition& sequence);
 PyObject* wrap_table_set(const ModuleState& state, TableSet tables);
+
+// The expansion of `descriptors` as a new list of int, or nullptr with the
+// expansion's error raised.
+PyObject* expand_to_list(const TableSet& tables, std::span<const std::uint32_t> descriptors);
 
 // Argument converters for our own classes: the value inside an instance of the
 // class (or a subclass), or nullptr with a TypeError naming the argument.
