@@ -82,6 +82,29 @@ BufrError BufrError::bitmap_outside_history() {
 BufrError BufrError::varying_replication_factors() {
   return text("compressed delayed replication with varying factors is not implemented");
 }
+BufrError BufrError::too_many_values(std::uint64_t limit) {
+  return text(fmt::format("section 4 decode exceeded {} values", limit));
+}
+BufrError BufrError::too_many_decode_steps(std::uint64_t limit) {
+  return text(fmt::format("section 4 decode exceeded {} descriptor steps", limit));
+}
+BufrError BufrError::unsupported_data_operator(std::uint32_t code) {
+  return text(fmt::format(
+      "operator {:06} changes the layout of section 4 and is not supported", code));
+}
+BufrError BufrError::scale_operator_too_large(std::uint32_t code) {
+  return text(fmt::format(
+      "operator {:06} scales reference values beyond the 64-bit range", code));
+}
+BufrError BufrError::difference_reference_too_wide(std::uint32_t code, std::uint64_t width) {
+  return text(fmt::format(
+      "difference statistics on element {:06} of width {} exceed the 64-bit range", code,
+      width));
+}
+BufrError BufrError::compressed_value_too_large(std::uint32_t code) {
+  return text(fmt::format(
+      "compressed value of element {:06} exceeds 64 bits", code));
+}
 
 BufrError BufrError::os_failure_text(int errno_value) { return text(describe_os_error(errno_value)); }
 BufrError BufrError::bad_sequence_entry(std::string_view entry) { return text(std::string(entry)); }

@@ -97,6 +97,13 @@ class BufrError {
   static BufrError read_too_wide(std::uint64_t width);
   static BufrError bitmap_outside_history();
   static BufrError varying_replication_factors();
+  // Limits and operators the decoder refuses rather than decode wrongly.
+  static BufrError too_many_values(std::uint64_t limit);
+  static BufrError too_many_decode_steps(std::uint64_t limit);
+  static BufrError unsupported_data_operator(std::uint32_t code);
+  static BufrError scale_operator_too_large(std::uint32_t code);
+  static BufrError difference_reference_too_wide(std::uint32_t code, std::uint64_t width);
+  static BufrError compressed_value_too_large(std::uint32_t code);
 
   // Text failures of the table loaders.
   static BufrError os_failure_text(int errno_value);

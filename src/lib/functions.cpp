@@ -1,6 +1,9 @@
 #include "lib/functions.hpp"
 
+#include <string>
 #include <vector>
+
+#include "bitstream/decoding/decode.hpp"
 
 #include "lib/converters.hpp"
 #include "lib/file_io.hpp"
@@ -11,6 +14,7 @@
 #include "message/section_parser.hpp"
 #include "python/boxed.hpp"
 #include "python/types.hpp"
+#include "tables/definitions_root.hpp"
 #include "tables/table_directory.hpp"
 
 namespace quorvel::py {
@@ -138,6 +142,101 @@ PyObject* expand_descriptors_function(PyObject* /*module*/, PyObject* args, PyOb
   });
 }
 
+const TableSet& table_set_of(const TableSet& tables) { return tables; }
+const TableSet& table_set_of(const TableSet* tables) { return *tables; }
+
+// The first message of `data`, decoded with the tables `obtain_tables`
+// gives for it (a TableSet, or a pointer to the caller's).
+template <class ObtainTables>
+PyObject* decode_first_message(PyObject* module, std::span<const std::uint8_t> data,
+                               ObtainTables obtain_tables) {
+  const auto slices = scan_messages(data);
+  if (!slices) {
+    return raise_error(slices.error());
+  }
+  if (slices->empty()) {
+    return raise_error(BufrError::missing_marker());
+  }
+  const auto message_bytes = slice_bytes(data, slices->front());
+  const auto message = parse_message(message_bytes);
+  if (!message) {
+    return raise_error(message.error());
+  }
+  auto tables = obtain_tables(*message);
+  if (!tables) {
+    return raise_error(tables.error());
+  }
+  const auto values = decode_message_values(*message, message_bytes, table_set_of(*tables));
+  if (!values) {
+    return raise_error(values.error());
+  }
+  return wrap_decoded_values(module_state(module), *values);
+}
+
+// Parses (data, <second>) for a decode function; the second argument is
+// converted by `convert_second`, which returns nullopt with an exception set.
+template <class ConvertSecond, class Decode>
+PyObject* decode_function(PyObject* args, PyObject* kwargs, const char* format,
+                          const char* second_name, ConvertSecond convert_second, Decode decode) {
+  return guarded([&]() -> PyObject* {
+    const char* keywords[] = {"data", second_name, nullptr};
+    PyObject* data_object = nullptr;
+    PyObject* second_object = nullptr;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, format, const_cast<char**>(keywords),
+                                     &data_object, &second_object)) {
+      return nullptr;
+    }
+    const auto data = convert_bytes(data_object, "data");
+    if (!data) {
+      return nullptr;
+    }
+    auto second = convert_second(second_object, second_name);
+    if (!second) {
+      return nullptr;
+    }
+    return decode(*data, *second);
+  });
+}
+
+PyObject* decode_values(PyObject* module, PyObject* args, PyObject* kwargs) {
+  return decode_function(
+      args, kwargs, "OO:decode_values", "table_dir", convert_path,
+      [&](std::span<const std::uint8_t> data, const std::string& table_dir) {
+        return decode_first_message(module, data, [&](const BufrMessage&) {
+          return load_table_directory(table_dir);
+        });
+      });
+}
+
+PyObject* decode_values_with_tables(PyObject* module, PyObject* args, PyObject* kwargs) {
+  const ModuleState& state = module_state(module);
+  const auto convert_tables = [&](PyObject* object,
+                                  const char* name) -> std::optional<const TableSet*> {
+    const TableSet* tables = convert_table_set(state, object, name);
+    if (tables == nullptr) {
+      return std::nullopt;
+    }
+    return tables;
+  };
+  return decode_function(
+      args, kwargs, "OO:decode_values_with_tables", "tables", convert_tables,
+      [&](std::span<const std::uint8_t> data, const TableSet* tables) {
+        return decode_first_message(module, data, [&](const BufrMessage&) {
+          return Expected<const TableSet*>(tables);
+        });
+      });
+}
+
+PyObject* decode_values_with_definitions(PyObject* module, PyObject* args, PyObject* kwargs) {
+  return decode_function(
+      args, kwargs, "OO:decode_values_with_definitions", "definitions_root",
+      convert_path, [&](std::span<const std::uint8_t> data, const std::string& root) {
+        return decode_first_message(module, data, [&](const BufrMessage& message) {
+          return select_definition_tables(root, message);
+        });
+      });
+}
+
 }  // namespace
 
 PyMethodDef module_functions[] = {
@@ -151,6 +250,12 @@ PyMethodDef module_functions[] = {
      "parse_all_file(path)\n--\n\n"},
     {"expand_descriptors", as_cfunction(expand_descriptors_function), METH_VARARGS | METH_KEYWORDS,
      "expand_descriptors(table_dir, descriptors)\n--\n\n"},
+    {"decode_values", as_cfunction(decode_values), METH_VARARGS | METH_KEYWORDS,
+     "decode_values(data, table_dir)\n--\n\n"},
+    {"decode_values_with_tables", as_cfunction(decode_values_with_tables),
+     METH_VARARGS | METH_KEYWORDS, "decode_values_with_tables(data, tables)\n--\n\n"},
+    {"decode_values_with_definitions", as_cfunction(decode_values_with_definitions),
+     METH_VARARGS | METH_KEYWORDS, "decode_values_with_definitions(data, definitions_root)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -54,6 +54,8 @@ PyObject* init_module() {
   }
   ModuleState& state = module_state(module.get());
   if (!add_type(module.get(), state.bufr_message_type, make_bufr_message_type, "BufrMessage") ||
+      !add_type(module.get(), state.decoded_value_type, make_decoded_value_type,
+                "DecodedValue") ||
       !add_type(module.get(), state.descriptor_type, make_descriptor_type, "Descriptor") ||
       !add_type(module.get(), state.element_definition_type, make_element_definition_type,
                 "ElementDefinition") ||

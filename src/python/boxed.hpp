@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <new>
 #include <string>
+#include <string_view>
 #include <type_traits>
 #include <utility>
 #include <vector>
@@ -60,7 +61,7 @@ PyObject* to_python(Integer value) {
   }
 }
 
-inline PyObject* to_python(const std::string& text) {
+inline PyObject* to_python(std::string_view text) {
   return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
 }
 

@@ -116,8 +116,8 @@ PyObject* get_meaning(PyObject* self, PyObject* args, PyObject* kwargs) {
     if (!raw) {
       return nullptr;
     }
-    const std::string* meaning = tables_of(self).find_meaning(*code, *raw);
-    if (meaning == nullptr) {
+    const auto meaning = tables_of(self).find_meaning(*code, *raw);
+    if (!meaning) {
       Py_RETURN_NONE;
     }
     return to_python(*meaning);

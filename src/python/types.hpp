@@ -7,7 +7,9 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 
+#include "bitstream/decoding/decoded_value.hpp"
 #include "lib/module_state.hpp"
 #include "message/section_parser.hpp"
 #include "tables/table_set.hpp"
@@ -16,6 +18,7 @@ namespace quorvel::py {
 
 // Each returns a new reference to the type, or nullptr with an exception set.
 PyTypeObject* make_bufr_message_type(PyObject* module);
+PyTypeObject* make_decoded_value_type(PyObject* module);
 PyTypeObject* make_descriptor_type(PyObject* module);
 PyTypeObject* make_element_definition_type(PyObject* module);
 PyTypeObject* make_sequence_definition_type(PyObject* module);
@@ -25,6 +28,12 @@ PyObject* wrap_bufr_message(const ModuleState& state, BufrMessage message);
 PyObject* wrap_element_definition(const ModuleState& state, const ElementDefinition& element);
 PyObject* wrap_sequence_definition(const ModuleState& state, const SequenceDefinition& sequence);
 PyObject* wrap_table_set(const ModuleState& state, TableSet tables);
+// A new list with one DecodedValue per decoded value, in order.
+PyObject* wrap_decoded_values(const ModuleState& state, const DecodedValues& decoded);
+
+// A double in its shortest round-trip decimal form, always with a fraction
+// or an exponent: 25.0, -0.5, 1e16, 2.5e-5.
+std::string format_shortest(double value);
 
 // The expansion of `descriptors` as a new list of int, or nullptr with the
 // expansion's error raised.

@@ -5,7 +5,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -55,14 +57,19 @@ class TableSet {
     const auto found = maps_.sequences.find(code);
     return found == maps_.sequences.end() ? nullptr : &found->second;
   }
-  // The meaning of `raw` in the code or flag table of element `code`.
-  const std::string* find_meaning(std::uint32_t code, std::uint64_t raw) const {
+  // The meaning of `raw` in the code or flag table of element `code`. The
+  // view's characters stay at one address for the life of the TableSet, so
+  // callers may key caches on data().
+  std::optional<std::string_view> find_meaning(std::uint32_t code, std::uint64_t raw) const {
     const auto table = maps_.code_tables.find(code);
     if (table == maps_.code_tables.end() || table->second.empty()) {
-      return nullptr;
+      return std::nullopt;
     }
     const auto found = table->second.find(raw);
-    return found == table->second.end() ? nullptr : &found->second;
+    if (found == table->second.end()) {
+      return std::nullopt;
+    }
+    return std::string_view(found->second);
   }
 
   std::size_t element_count() const { return maps_.elements.size(); }

@@ -362,10 +362,10 @@ TEST(ReadTableDirectoryTest, SecondDirectoryOverlaysTheFirst) {
   ASSERT_NE(tables.find_sequence(301011), nullptr);
   ASSERT_NE(tables.find_sequence(340001), nullptr);
   // The local code table replaces the master's whole, never merged with it.
-  EXPECT_EQ(tables.find_meaning(1003, 0), nullptr);
-  ASSERT_NE(tables.find_meaning(1003, 5), nullptr);
+  EXPECT_EQ(tables.find_meaning(1003, 0), std::nullopt);
+  ASSERT_NE(tables.find_meaning(1003, 5), std::nullopt);
   EXPECT_EQ(*tables.find_meaning(1003, 5), "LOCAL REGION");
-  ASSERT_NE(tables.find_meaning(2002, 1), nullptr);
+  ASSERT_NE(tables.find_meaning(2002, 1), std::nullopt);
   EXPECT_EQ(*tables.find_meaning(2002, 1), "CERTIFIED INSTRUMENTS");
 }
 

@@ -1,0 +1,268 @@
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include <fmt/format.h>
+
+#include "python/boxed.hpp"
+#include "python/types.hpp"
+
+namespace quorvel::py {
+namespace {
+
+// The Python object: numbers inline, texts as shared immutable str objects.
+struct DecodedValueObject {
+  PyObject_HEAD
+  PyObject* name;
+  PyObject* raw_text;     // nullptr when absent
+  PyObject* raw_meaning;  // nullptr when absent
+  std::uint64_t raw;
+  double raw_value;
+  std::uint32_t descriptor;
+  bool has_raw;
+  bool has_raw_value;
+};
+
+DecodedValueObject* as_value(PyObject* self) { return reinterpret_cast<DecodedValueObject*>(self); }
+
+void decoded_value_dealloc(PyObject* self) {
+  PyTypeObject* type = Py_TYPE(self);
+  DecodedValueObject* value = as_value(self);
+  Py_XDECREF(value->name);
+  Py_XDECREF(value->raw_text);
+  Py_XDECREF(value->raw_meaning);
+  type->tp_free(self);
+  Py_DECREF(type);
+}
+
+PyObject* new_reference_or_none(PyObject* object) {
+  if (object == nullptr) {
+    Py_RETURN_NONE;
+  }
+  Py_INCREF(object);
+  return object;
+}
+
+PyObject* get_descriptor(PyObject* self, void*) {
+  return PyLong_FromUnsignedLong(as_value(self)->descriptor);
+}
+PyObject* get_name(PyObject* self, void*) { return new_reference_or_none(as_value(self)->name); }
+PyObject* get_raw(PyObject* self, void*) {
+  const DecodedValueObject* value = as_value(self);
+  if (!value->has_raw) {
+    Py_RETURN_NONE;
+  }
+  return PyLong_FromUnsignedLongLong(value->raw);
+}
+PyObject* get_raw_value(PyObject* self, void*) {
+  const DecodedValueObject* value = as_value(self);
+  if (!value->has_raw_value) {
+    Py_RETURN_NONE;
+  }
+  return PyFloat_FromDouble(value->raw_value);
+}
+PyObject* get_raw_text(PyObject* self, void*) {
+  return new_reference_or_none(as_value(self)->raw_text);
+}
+PyObject* get_raw_meaning(PyObject* self, void*) {
+  return new_reference_or_none(as_value(self)->raw_meaning);
+}
+// The most telling form of the value: its text, else its meaning, else its number.
+PyObject* get_data(PyObject* self, void* closure) {
+  const DecodedValueObject* value = as_value(self);
+  if (value->raw_text != nullptr) {
+    return get_raw_text(self, closure);
+  }
+  if (value->raw_meaning != nullptr) {
+    return get_raw_meaning(self, closure);
+  }
+  return get_raw_value(self, closure);
+}
+
+PyObject* decoded_value_repr(PyObject* self) {
+  return guarded([&]() -> PyObject* {
+    const DecodedValueObject* value = as_value(self);
+    PyObject* shown = value->raw_text != nullptr ? value->raw_text : value->raw_meaning;
+    if (shown != nullptr) {
+      return PyUnicode_FromFormat("DecodedValue(%s, %U)",
+                                  fmt::format("{:06}", value->descriptor).c_str(), shown);
+    }
+    const std::string number =
+        value->has_raw_value ? fmt::format("Some({})", format_shortest(value->raw_value))
+                             : std::string("None");
+    return to_python(fmt::format("DecodedValue({:06}, {})", value->descriptor, number));
+  });
+}
+
+PyGetSetDef decoded_value_getset[] = {
+    {"descriptor", get_descriptor, nullptr, nullptr, nullptr},
+    {"name", get_name, nullptr, nullptr, nullptr},
+    {"raw", get_raw, nullptr, nullptr, nullptr},
+    {"raw_value", get_raw_value, nullptr, nullptr, nullptr},
+    {"raw_text", get_raw_text, nullptr, nullptr, nullptr},
+    {"raw_meaning", get_raw_meaning, nullptr, nullptr, nullptr},
+    {"data", get_data, nullptr, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyType_Slot decoded_value_slots[] = {
+    {Py_tp_dealloc, reinterpret_cast<void*>(decoded_value_dealloc)},
+    {Py_tp_repr, reinterpret_cast<void*>(decoded_value_repr)},
+    {Py_tp_getset, decoded_value_getset},
+    {Py_tp_doc, const_cast<char*>("One value decoded from section 4.")},
+    {0, nullptr},
+};
+
+PyType_Spec decoded_value_spec = {
+    "_quorvel.DecodedValue",
+    sizeof(DecodedValueObject),
+    0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION,
+    decoded_value_slots,
+};
+
+// One str per distinct table text in a result: names and meanings are views
+// into the TableSet, so their addresses identify them.
+class TextObjects {
+ public:
+  TextObjects() = default;
+  TextObjects(const TextObjects&) = delete;
+  TextObjects& operator=(const TextObjects&) = delete;
+  ~TextObjects() {
+    for (auto& [key, object] : objects_) {
+      Py_DECREF(object);
+    }
+  }
+
+  // A borrowed reference, or nullptr with an exception set.
+  PyObject* get(std::string_view text) {
+    if (text.data() == last_key_ && last_object_ != nullptr) {
+      return last_object_;
+    }
+    auto [slot, inserted] = objects_.try_emplace(text.data(), nullptr);
+    if (inserted) {
+      slot->second = to_python(text);
+      if (slot->second == nullptr) {
+        objects_.erase(slot);
+        return nullptr;
+      }
+    }
+    last_key_ = text.data();
+    last_object_ = slot->second;
+    return slot->second;
+  }
+
+ private:
+  std::unordered_map<const char*, PyObject*> objects_;
+  const char* last_key_ = nullptr;
+  PyObject* last_object_ = nullptr;
+};
+
+}  // namespace
+
+std::string format_shortest(double value) {
+  if (std::isnan(value)) {
+    return "NaN";
+  }
+  if (std::isinf(value)) {
+    return value < 0 ? "-inf" : "inf";
+  }
+  const std::string sign = std::signbit(value) ? "-" : "";
+  const double magnitude = std::fabs(value);
+  if (magnitude == 0.0) {
+    return sign + "0.0";
+  }
+  // Shortest round-trip digits d.ddd and decimal exponent.
+  char buffer[64];
+  const auto result =
+      std::to_chars(buffer, buffer + sizeof buffer, magnitude, std::chars_format::scientific);
+  const std::string scientific(buffer, result.ptr);
+  const std::size_t e = scientific.find('e');
+  std::string digits = scientific.substr(0, e);
+  const int exponent = std::atoi(scientific.c_str() + e + 1);
+  if (magnitude >= 1e16 || magnitude < 1e-4) {
+    return fmt::format("{}{}e{}", sign, digits, exponent);
+  }
+  digits.erase(std::remove(digits.begin(), digits.end(), '.'), digits.end());
+  std::string whole;
+  std::string fraction;
+  if (exponent >= 0) {
+    const auto integer_digits = static_cast<std::size_t>(exponent) + 1;
+    if (digits.size() <= integer_digits) {
+      whole = digits + std::string(integer_digits - digits.size(), '0');
+    } else {
+      whole = digits.substr(0, integer_digits);
+      fraction = digits.substr(integer_digits);
+    }
+  } else {
+    whole = "0";
+    fraction = std::string(static_cast<std::size_t>(-exponent - 1), '0') + digits;
+  }
+  return fmt::format("{}{}.{}", sign, whole, fraction.empty() ? "0" : fraction);
+}
+
+PyTypeObject* make_decoded_value_type(PyObject* module) {
+  return reinterpret_cast<PyTypeObject*>(
+      PyType_FromModuleAndSpec(module, &decoded_value_spec, nullptr));
+}
+
+PyObject* wrap_decoded_values(const ModuleState& state, const DecodedValues& decoded) {
+  PyTypeObject* type = state.decoded_value_type;
+  const std::vector<DecodedValue>& values = decoded.values;
+  PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(values.size())));
+  if (!list) {
+    return nullptr;
+  }
+  TextObjects table_texts;
+  // Decoded texts, made on first use; a compressed column may share one.
+  std::vector<PyRef> texts(decoded.texts.size());
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    const DecodedValue& value = values[i];
+    PyObject* name = table_texts.get(value.name);
+    if (name == nullptr) {
+      return nullptr;
+    }
+    PyObject* meaning = nullptr;
+    if (value.has_meaning) {
+      meaning = table_texts.get(value.meaning);
+      if (meaning == nullptr) {
+        return nullptr;
+      }
+    }
+    PyObject* text = nullptr;
+    if (value.text != DecodedValue::kNoText) {
+      PyRef& made = texts[value.text];
+      if (!made) {
+        made = PyRef::steal(to_python(decoded.texts[value.text]));
+        if (!made) {
+          return nullptr;
+        }
+      }
+      text = made.get();
+    }
+    auto* object = static_cast<DecodedValueObject*>(PyObject_Malloc(sizeof(DecodedValueObject)));
+    if (object == nullptr) {
+      return PyErr_NoMemory();
+    }
+    PyObject_Init(reinterpret_cast<PyObject*>(object), type);
+    Py_INCREF(name);
+    object->name = name;
+    Py_XINCREF(text);
+    object->raw_text = text;
+    Py_XINCREF(meaning);
+    object->raw_meaning = meaning;
+    object->raw = value.raw;
+    object->raw_value = value.raw_value;
+    object->descriptor = value.descriptor;
+    object->has_raw = value.has_raw;
+    object->has_raw_value = value.has_raw_value;
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), reinterpret_cast<PyObject*>(object));
+  }
+  return list.release();
+}
+
+}  // namespace quorvel::py
