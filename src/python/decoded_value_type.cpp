@@ -210,34 +210,31 @@ PyTypeObject* make_decoded_value_type(PyObject* module) {
       PyType_FromModuleAndSpec(module, &decoded_value_spec, nullptr));
 }
 
-PyObject* wrap_decoded_values(const ModuleState& state, const DecodedValues& decoded) {
-  PyTypeObject* type = state.decoded_value_type;
-  const std::vector<DecodedValue>& values = decoded.values;
-  PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(values.size())));
-  if (!list) {
-    return nullptr;
-  }
-  TextObjects table_texts;
-  // Decoded texts, made on first use; a compressed column may share one.
-  std::vector<PyRef> texts(decoded.texts.size());
-  for (std::size_t i = 0; i < values.size(); ++i) {
-    const DecodedValue& value = values[i];
-    PyObject* name = table_texts.get(value.name);
-    if (name == nullptr) {
-      return nullptr;
-    }
+namespace {
+
+// Builds the DecodedValue objects of one result into a list.
+class ValueObjects {
+ public:
+  ValueObjects(PyTypeObject* type, const DecodedValues& decoded)
+      : type_(type), decoded_(decoded), texts_(decoded.texts.size()) {}
+
+  // A borrowed str for a table text, or nullptr with an exception set.
+  PyObject* table_text(std::string_view text) { return table_texts_.get(text); }
+
+  // A new DecodedValue named `name` (borrowed), or nullptr with an exception set.
+  PyObject* make(const DecodedValue& value, PyObject* name) {
     PyObject* meaning = nullptr;
     if (value.has_meaning) {
-      meaning = table_texts.get(value.meaning);
+      meaning = table_texts_.get(value.meaning);
       if (meaning == nullptr) {
         return nullptr;
       }
     }
     PyObject* text = nullptr;
     if (value.text != DecodedValue::kNoText) {
-      PyRef& made = texts[value.text];
+      PyRef& made = texts_[value.text];
       if (!made) {
-        made = PyRef::steal(to_python(decoded.texts[value.text]));
+        made = PyRef::steal(to_python(decoded_.texts[value.text]));
         if (!made) {
           return nullptr;
         }
@@ -248,7 +245,7 @@ PyObject* wrap_decoded_values(const ModuleState& state, const DecodedValues& dec
     if (object == nullptr) {
       return PyErr_NoMemory();
     }
-    PyObject_Init(reinterpret_cast<PyObject*>(object), type);
+    PyObject_Init(reinterpret_cast<PyObject*>(object), type_);
     Py_INCREF(name);
     object->name = name;
     Py_XINCREF(text);
@@ -260,7 +257,60 @@ PyObject* wrap_decoded_values(const ModuleState& state, const DecodedValues& dec
     object->descriptor = value.descriptor;
     object->has_raw = value.has_raw;
     object->has_raw_value = value.has_raw_value;
-    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), reinterpret_cast<PyObject*>(object));
+    return reinterpret_cast<PyObject*>(object);
+  }
+
+ private:
+  PyTypeObject* type_;
+  const DecodedValues& decoded_;
+  TextObjects table_texts_;
+  // Decoded texts, made on first use; a compressed column may share one.
+  std::vector<PyRef> texts_;
+};
+
+}  // namespace
+
+PyObject* wrap_decoded_values(const ModuleState& state, const DecodedValues& decoded) {
+  PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(decoded.size())));
+  if (!list) {
+    return nullptr;
+  }
+  ValueObjects objects(state.decoded_value_type, decoded);
+  Py_ssize_t next = 0;
+  const auto append = [&](const DecodedValue& value, PyObject* name) {
+    if (name == nullptr) {
+      return false;
+    }
+    PyObject* object = objects.make(value, name);
+    if (object == nullptr) {
+      return false;
+    }
+    PyList_SET_ITEM(list.get(), next++, object);
+    return true;
+  };
+  if (!decoded.by_column) {
+    for (const DecodedValue& value : decoded.values) {
+      if (!append(value, objects.table_text(value.name))) {
+        return nullptr;
+      }
+    }
+    return list.release();
+  }
+  // A column's values share their name.
+  const std::size_t columns = decoded.column_count();
+  std::vector<PyObject*> column_names(columns);
+  for (std::size_t c = 0; c < columns; ++c) {
+    column_names[c] = objects.table_text(decoded.in_column(c, 0).name);
+    if (column_names[c] == nullptr) {
+      return nullptr;
+    }
+  }
+  for (std::size_t k = 0; k < decoded.subsets; ++k) {
+    for (std::size_t c = 0; c < columns; ++c) {
+      if (!append(decoded.in_column(c, k), column_names[c])) {
+        return nullptr;
+      }
+    }
   }
   return list.release();
 }

@@ -10,7 +10,7 @@ namespace {
 
 // Reads one column of `subsets` values per element: a reference value, the
 // width of the increments, then one increment per subset. Columns are kept
-// one after another in `columns_` and laid out subset by subset at the end.
+// in the result as they are; the result reads them subset by subset.
 class CompressedLayout {
  public:
   CompressedLayout(const TableSet& tables, BitReader& reader, DecodeState& state,
@@ -47,8 +47,7 @@ class CompressedLayout {
       return std::uint64_t{0};
     }
     const double count = first->raw_value;
-    for (std::size_t k = columns_.size() - subsets_; k < columns_.size(); ++k) {
-      const DecodedValue& value = columns_[k];
+    for (const DecodedValue& value : last_column()) {
       if (!value.has_raw_value ||
           !(std::fabs(value.raw_value - count) <= std::numeric_limits<double>::epsilon())) {
         return BufrError::varying_replication_factors();
@@ -66,33 +65,27 @@ class CompressedLayout {
     value.name = kOperatorName;
     value.has_raw = true;
     value.has_raw_value = true;
-    columns_.insert(columns_.end(), subsets_, value);
-    ++column_count_;
+    out_.values.append(subsets_, value);
     return {};
   }
 
   BufrError too_deep() const { return BufrError::compressed_decode_too_deep(); }
 
-  // The columns laid out subset by subset into the result.
-  void lay_out() {
-    out_.values.reserve(columns_.size());
-    for (std::size_t k = 0; k < subsets_; ++k) {
-      for (std::size_t column = 0; column < column_count_; ++column) {
-        out_.values.push_back(columns_[column * subsets_ + k]);
-      }
-    }
-  }
-
  private:
   Status reserve_column() {
-    if (columns_.size() + subsets_ > limits_.max_values) {
+    if (out_.values.size() + std::uint64_t{subsets_} > limits_.max_values) {
       return BufrError::too_many_values(limits_.max_values);
     }
     return {};
   }
 
+  std::span<const DecodedValue> last_column() const {
+    return {out_.values.end() - subsets_, subsets_};
+  }
+
+  // Without subsets every column is empty.
   const DecodedValue* first_of_last_column() const {
-    return subsets_ == 0 ? nullptr : &columns_[columns_.size() - subsets_];
+    return subsets_ == 0 ? nullptr : last_column().data();
   }
 
   Status read_column(const ElementFields& element) {
@@ -116,7 +109,7 @@ class CompressedLayout {
     value.descriptor = code;
     value.name = name;
     value.has_raw = true;
-    const std::size_t start = columns_.size();
+    DecodedValue* column = out_.values.append(subsets_, value);
     for (std::uint32_t k = 0; k < subsets_; ++k) {
       std::uint64_t increment = 0;
       if (increment_bits != 0) {
@@ -129,25 +122,22 @@ class CompressedLayout {
         value.has_raw_value = false;
       } else {
         if (increment > std::numeric_limits<std::uint64_t>::max() - reference_raw) {
-          columns_.resize(start);
           return BufrError::compressed_value_too_large(code);
         }
         value.raw = reference_raw + increment;
         value.raw_value = scaled_value(how.reference, value.raw, how.divisor);
         value.has_raw_value = true;
       }
-      columns_.push_back(value);
+      column[k] = value;
     }
     if (with_meanings) {
-      for (std::size_t k = start; k < columns_.size(); ++k) {
-        DecodedValue& entry = columns_[k];
+      for (DecodedValue& entry : std::span(column, subsets_)) {
         if (const auto meaning = tables_.find_meaning(code, entry.raw)) {
           entry.meaning = *meaning;
           entry.has_meaning = true;
         }
       }
     }
-    ++column_count_;
     return {};
   }
 
@@ -165,6 +155,7 @@ class CompressedLayout {
     value.has_raw_value = true;
     // Every subset holds the reference text: store it once.
     std::uint32_t shared_text = DecodedValue::kNoText;
+    DecodedValue* column = out_.values.append(subsets_, value);
     if (increment_octets == 0 && subsets_ != 0) {
       shared_text = store_text(decode_text(octets_));
     }
@@ -176,9 +167,8 @@ class CompressedLayout {
         value.text = shared_text;
       }
       value.raw_value = static_cast<double>((first_ordinal + k + 1) * 1000 + width / 8);
-      columns_.push_back(value);
+      column[k] = value;
     }
-    ++column_count_;
     return {};
   }
 
@@ -196,8 +186,6 @@ class CompressedLayout {
   std::uint32_t subsets_;
   DecodedValues& out_;
   const DecodeLimits& limits_;
-  std::vector<DecodedValue> columns_;
-  std::size_t column_count_ = 0;
   std::uint64_t text_counter_ = 0;
   std::string octets_;
 };
@@ -209,12 +197,13 @@ Expected<DecodedValues> decode_compressed(std::span<const std::uint32_t> descrip
                                           std::span<const std::uint8_t> data,
                                           const DecodeLimits& limits) {
   DecodedValues out;
+  out.by_column = true;
+  out.subsets = subsets;
   BitReader reader(data);
   DecodeState state;
   CompressedLayout layout(tables, reader, state, subsets, out, limits);
   DescriptorWalk<CompressedLayout> walk(layout, tables, state, limits);
   QV_TRY(walk.walk(descriptors, 0));
-  layout.lay_out();
   return out;
 }
 

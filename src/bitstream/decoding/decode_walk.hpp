@@ -35,7 +35,7 @@ namespace quorvel {
 // Bounds on the work one decode may do, far above any real message: a small
 // hostile message could otherwise repeat values or empty groups without end.
 struct DecodeLimits {
-  std::uint64_t max_values = std::uint64_t{1} << 24;
+  std::uint64_t max_values = std::uint64_t{1} << 23;
   // Descriptors visited, including those that read and append nothing.
   std::uint64_t max_steps = std::uint64_t{1} << 26;
 };
@@ -141,7 +141,13 @@ inline bool is_missing(std::uint64_t raw, std::uint32_t width, bool missing_allo
 }
 
 inline double scaled_value(__int128 reference, std::uint64_t raw, double divisor) {
-  return static_cast<double>(reference + static_cast<__int128>(raw)) / divisor;
+  const __int128 sum = reference + static_cast<__int128>(raw);
+  // Converting a 64-bit integer is one instruction; a wider one is a call.
+  if (sum >= std::numeric_limits<std::int64_t>::min() &&
+      sum <= std::numeric_limits<std::int64_t>::max()) {
+    return static_cast<double>(static_cast<std::int64_t>(sum)) / divisor;
+  }
+  return static_cast<double>(sum) / divisor;
 }
 
 // The repeat count a replication factor's value gives: none or negative is 0,

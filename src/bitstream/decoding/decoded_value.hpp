@@ -2,11 +2,14 @@
 // DecodedValues, the flat result of decoding one message.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "bitstream/decoding/pod_array.hpp"
 
 namespace quorvel {
 
@@ -39,12 +42,51 @@ struct DecodedValue {
   }
 };
 
-// The values of one message in decoding order. Texts are kept once in
-// `texts`; several values may share one (a compressed text column whose
+// The values of one message. Uncompressed data is stored in decoding order.
+// Compressed data is stored by column: one column per element, holding the
+// element's value for each subset in turn, columns in the order read; the
+// decoding order is subset by subset across the columns. Texts are kept once
+// in `texts`; several values may share one (a compressed text column whose
 // subsets all hold the same characters).
 struct DecodedValues {
-  std::vector<DecodedValue> values;
+  PodArray<DecodedValue> values;
+  bool by_column = false;
+  std::size_t subsets = 0;
   std::vector<std::string> texts;
+
+  std::size_t size() const { return values.size(); }
+  std::size_t column_count() const {
+    return by_column && subsets != 0 ? values.size() / subsets : 0;
+  }
+  // Value `k` of column `c`; only for values stored by column.
+  const DecodedValue& in_column(std::size_t c, std::size_t k) const {
+    return values[c * subsets + k];
+  }
+
+  // Calls visit(value) for every value in decoding order.
+  template <class Visit>
+  void for_each(Visit&& visit) const {
+    if (!by_column) {
+      for (const DecodedValue& value : values) {
+        visit(value);
+      }
+      return;
+    }
+    const std::size_t columns = column_count();
+    for (std::size_t k = 0; k < subsets; ++k) {
+      for (std::size_t c = 0; c < columns; ++c) {
+        visit(in_column(c, k));
+      }
+    }
+  }
+
+  // The values in decoding order, copied into one list.
+  std::vector<DecodedValue> flattened() const {
+    std::vector<DecodedValue> all;
+    all.reserve(size());
+    for_each([&](const DecodedValue& value) { all.push_back(value); });
+    return all;
+  }
 
   std::optional<std::string_view> text_of(const DecodedValue& value) const {
     if (value.text == DecodedValue::kNoText) {

@@ -1,0 +1,191 @@
+"""Decoded values checked one by one against ecCodes, run as a black box.
+
+Every edition-4 message of the shared data set (all messages of each file,
+outside malformed/ and edition3/) is decoded by the module with the tables
+its section 1 names under the Debian ecCodes definitions root, and by
+python3-eccodes; eccodes_reference says what is normalised before the two
+lists are compared. Small messages from tools/make_large_messages.py are
+checked the same way, for layouts the real files lack (compressed texts that
+differ between subsets, columns entirely missing, uncompressed subsets with
+different replication counts).
+
+Messages the two decoders cannot agree on are listed below with the reason;
+each is an expected failure (strict), so a change in either decoder shows.
+Skips when python3-eccodes, the definitions root or the shared data are
+absent.
+"""
+
+from __future__ import annotations
+
+import importlib.util
+import sys
+from pathlib import Path
+
+import pytest
+
+from _quorvel import decode_values_with_definitions
+from conftest import SHARED_DATA, shared_data_path
+from eccodes_reference import (differences, eccodes_available, eccodes_values,
+                               edition, our_values, split_messages)
+from test_expansion_support import DEFINITIONS_ROOT, definitions_path
+
+pytestmark = pytest.mark.skipif(not eccodes_available(), reason="python3-eccodes not installed")
+
+NOT_MESSAGES = (".json", ".txt")
+SKIPPED_FOLDERS = {"malformed", "edition3"}
+TOOL = Path(__file__).resolve().parents[2] / "tools" / "make_large_messages.py"
+
+
+def missing_element(code):
+    return f"descriptor {code:06} was not found in Table B"
+
+
+def layout_operator(code):
+    return f"csv/table parse error: operator {code:06} changes the layout of section 4 and " \
+           "is not supported"
+
+
+def out_of_bits(position, width, available):
+    return f"csv/table parse error: not enough bits while reading section 4 at bit {position} " \
+           f"for width {width} ({available} bits available)"
+
+
+# (file under bufr/, message index): (text of our ValueError, why).
+REFUSED = {
+    ("dballe/arpa-station.bufr", 0): (
+        missing_element(1194),
+        "local descriptors of centre 200 (local tables 1); Debian ships no tables for that "
+        "centre, and ecCodes fails on them too"),
+    ("eccodes-python/rwp_jma.bufr", 0): (
+        missing_element(25192),
+        "JMA local descriptor 0 25 192, announced by 2-06-008; there are no tables for centre "
+        "34, and an element must be in Table B even when 2-06 gives its width. ecCodes "
+        "reports the missing descriptor too and skips its 8 bits"),
+    ("eccodes-python/sral_sentinel_3a.bufr", 0): (
+        "csv/table parse error: CSV error: record 1 (line: 3, byte: 186): found record with "
+        "8 fields, but the previous record has 11 fields",
+        "Debian's local/4/98/0/element.table mixes rows of 11 and 8 fields, which the table "
+        "reader refuses; ecCodes reads it"),
+    ("open-radar-data/RMA1_0301_02_CM_20181111T000457Z.BUFR", 0): (
+        "descriptor 321204 was not found in Table D",
+        "local sequences of centre 41 (local tables 2), not shipped; ecCodes fails too"),
+    ("wreport/ed4date.bufr", 0): (
+        missing_element(1212),
+        "ECMWF local descriptors of local tables 102, not shipped; ecCodes fails too"),
+    ("wreport/ed4date.bufr", 1): (
+        missing_element(1212),
+        "ECMWF local descriptors of local tables 102, not shipped; ecCodes fails too"),
+    ("pybufrkit/ISND02_LLBD.bufr", 0): (
+        layout_operator(203014),
+        "2-03-014 sends new reference values in section 4; refused. ecCodes reads them"),
+    ("wreport/wigos.bufr", 0): (
+        layout_operator(203014),
+        "2-03-014 sends new reference values in section 4; refused. ecCodes reads them"),
+    ("pybufrkit/IUSK73_AMMC_182300.bufr", 0): (
+        layout_operator(205060),
+        "2-05-060 inserts 60 characters in section 4; refused. ecCodes reads them"),
+    ("pybufrkit/IUSK73_AMMC_040000.bufr", 0): (
+        layout_operator(205060),
+        "2-05-060 inserts 60 characters in section 4; refused. ecCodes reads them"),
+    ("geo-bufr/delayed_repetition.bufr", 0): (
+        out_of_bits(32, 4, 32),
+        "0 31 011 (delayed repetition) is read as a replication count, so the group sent "
+        "once is read 3 times; ecCodes runs out of bits too"),
+    ("geo-bufr/delayed_repetition_compressed.bufr", 0): (
+        out_of_bits(58, 56, 72),
+        "0 31 011 (delayed repetition) is read as a replication count; ecCodes runs out of "
+        "bits too"),
+    ("pybufrkit/jason2.bufr", 0): (
+        out_of_bits(540114, 16, 540120),
+        "the data do not fit 3-40-010 of master tables 16 as Debian ships them: both "
+        "decoders reach the last 6 bits with a field left to read"),
+}
+
+# (file under bufr/, message index): why the values differ. None at present:
+# every message that both decoders read gives the same values.
+DIFFERING: dict = {}
+
+
+def message_files():
+    root = SHARED_DATA / "bufr"
+    if not root.is_dir():
+        return []
+    return sorted(path for path in root.rglob("*")
+                  if path.is_file() and not path.name.endswith(NOT_MESSAGES)
+                  and not SKIPPED_FOLDERS & set(path.relative_to(root).parts))
+
+
+def message_cases():
+    root = SHARED_DATA / "bufr"
+    cases = []
+    for path in message_files():
+        name = path.relative_to(root).as_posix()
+        for index, message in enumerate(split_messages(path.read_bytes())):
+            if edition(message) != 4:
+                continue
+            key = (name, index)
+            marks = ()
+            if key in REFUSED:
+                marks = pytest.mark.xfail(raises=ValueError, strict=True, reason=REFUSED[key][1])
+            elif key in DIFFERING:
+                marks = pytest.mark.xfail(raises=AssertionError, strict=True,
+                                          reason=DIFFERING[key])
+            cases.append(pytest.param(name, index, id=f"{name}#{index}", marks=marks))
+    if not cases:
+        return [pytest.param(None, None, marks=pytest.mark.skip(reason="no shared data"))]
+    return cases
+
+
+def shared_message(name, index):
+    return split_messages(shared_data_path("bufr", name).read_bytes())[index]
+
+
+def assert_agrees(message):
+    ours = our_values(decode_values_with_definitions(message, str(DEFINITIONS_ROOT)))
+    reference = eccodes_values(message)
+    found = differences(ours, reference)
+    assert not found, f"{len(ours)} values, ecCodes {len(reference.numbers)}:\n" + \
+        "\n".join(str(difference) for difference in found)
+
+
+@pytest.mark.parametrize("name, index", message_cases())
+def test_values_agree_with_eccodes(name, index):
+    definitions_path("bufr", "tables")
+    assert_agrees(shared_message(name, index))
+
+
+@pytest.mark.parametrize("name, index", sorted(REFUSED),
+                         ids=[f"{name}#{index}" for name, index in sorted(REFUSED)])
+def test_refusal_names_its_cause(name, index):
+    definitions_path("bufr", "tables")
+    message = shared_message(name, index)
+    with pytest.raises(ValueError) as info:
+        decode_values_with_definitions(message, str(DEFINITIONS_ROOT))
+    assert str(info.value) == REFUSED[(name, index)][0]
+
+
+def test_every_listed_message_exists():
+    """A renamed or removed file must not leave a stale entry behind."""
+    shared_data_path("bufr")
+    cases = {(p.values[0], p.values[1]) for p in message_cases()}
+    assert set(REFUSED) | set(DIFFERING) <= cases
+
+
+@pytest.fixture(scope="module")
+def generated():
+    pytest.importorskip("numpy")
+    tables = definitions_path("bufr", "tables", "0", "wmo", "37")
+    found = importlib.util.spec_from_file_location("make_large_messages", TOOL)
+    tool = importlib.util.module_from_spec(found)
+    sys.modules[found.name] = tool  # its dataclasses look their module up
+    found.loader.exec_module(tool)
+    return tool.make_all(tool.Tables(tables), seed=7, scale=0.005)
+
+
+@pytest.mark.parametrize("name", ["synop_uncompressed.bufr", "sounding_uncompressed.bufr",
+                                  "radiance_compressed.bufr", "scatter_compressed.bufr"])
+def test_generated_message_agrees_with_eccodes(generated, name):
+    message, subsets, values = generated[name]
+    assert len(decode_values_with_definitions(message, str(DEFINITIONS_ROOT))) == values
+    assert_agrees(message)
+
