@@ -1,7 +1,9 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
+#include <new>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -28,6 +30,67 @@ struct DecodedValueObject {
 };
 
 DecodedValueObject* as_value(PyObject* self) { return reinterpret_cast<DecodedValueObject*>(self); }
+
+// DecodedValue objects come in slabs: a decode makes hundreds of thousands at
+// once and Python frees them together, so one allocation per slab replaces
+// one per value. A slab is aligned to its size, which finds it from any of its
+// objects, and goes back to the system when its last object dies.
+struct Slab {
+  static constexpr std::size_t kBytes = 64 * 1024;
+  static constexpr std::size_t kHeader = 64;
+  static constexpr std::size_t kCapacity = (kBytes - kHeader) / sizeof(DecodedValueObject);
+
+  std::size_t live = 0;  // objects alive, plus one while an allocator fills it
+  std::size_t used = 0;
+
+  static Slab* of(void* object) {
+    return reinterpret_cast<Slab*>(reinterpret_cast<std::uintptr_t>(object) & ~(kBytes - 1));
+  }
+  DecodedValueObject* slot(std::size_t i) {
+    return reinterpret_cast<DecodedValueObject*>(reinterpret_cast<char*>(this) + kHeader +
+                                                 i * sizeof(DecodedValueObject));
+  }
+  void release() {
+    if (--live == 0) {
+      std::free(this);
+    }
+  }
+};
+static_assert(sizeof(Slab) <= Slab::kHeader);
+
+void slab_free(void* object) { Slab::of(object)->release(); }
+
+class SlabAllocator {
+ public:
+  SlabAllocator() = default;
+  SlabAllocator(const SlabAllocator&) = delete;
+  SlabAllocator& operator=(const SlabAllocator&) = delete;
+  ~SlabAllocator() {
+    if (current_ != nullptr) {
+      current_->release();
+    }
+  }
+
+  // Uninitialised room for one object, or nullptr when memory runs out.
+  DecodedValueObject* allocate() {
+    if (current_ == nullptr || current_->used == Slab::kCapacity) {
+      void* memory = std::aligned_alloc(Slab::kBytes, Slab::kBytes);
+      if (memory == nullptr) {
+        return nullptr;
+      }
+      if (current_ != nullptr) {
+        current_->release();
+      }
+      current_ = new (memory) Slab;
+      current_->live = 1;
+    }
+    ++current_->live;
+    return current_->slot(current_->used++);
+  }
+
+ private:
+  Slab* current_ = nullptr;
+};
 
 void decoded_value_dealloc(PyObject* self) {
   PyTypeObject* type = Py_TYPE(self);
@@ -111,6 +174,7 @@ PyGetSetDef decoded_value_getset[] = {
 
 PyType_Slot decoded_value_slots[] = {
     {Py_tp_dealloc, reinterpret_cast<void*>(decoded_value_dealloc)},
+    {Py_tp_free, reinterpret_cast<void*>(slab_free)},
     {Py_tp_repr, reinterpret_cast<void*>(decoded_value_repr)},
     {Py_tp_getset, decoded_value_getset},
     {Py_tp_doc, const_cast<char*>("One value decoded from section 4.")},
@@ -241,7 +305,7 @@ class ValueObjects {
       }
       text = made.get();
     }
-    auto* object = static_cast<DecodedValueObject*>(PyObject_Malloc(sizeof(DecodedValueObject)));
+    DecodedValueObject* object = slabs_.allocate();
     if (object == nullptr) {
       return PyErr_NoMemory();
     }
@@ -266,6 +330,7 @@ class ValueObjects {
   TextObjects table_texts_;
   // Decoded texts, made on first use; a compressed column may share one.
   std::vector<PyRef> texts_;
+  SlabAllocator slabs_;
 };
 
 }  // namespace
