@@ -3,7 +3,6 @@
 #include <string>
 #include <vector>
 
-#include "bitstream/decoding/decode.hpp"
 
 #include "lib/converters.hpp"
 #include "lib/file_io.hpp"
@@ -166,11 +165,7 @@ PyObject* decode_first_message(PyObject* module, std::span<const std::uint8_t> d
   if (!tables) {
     return raise_error(tables.error());
   }
-  const auto values = decode_message_values(*message, message_bytes, table_set_of(*tables));
-  if (!values) {
-    return raise_error(values.error());
-  }
-  return wrap_decoded_values(module_state(module), *values);
+  return decode_to_list(module_state(module), *message, message_bytes, table_set_of(*tables));
 }
 
 // Parses (data, <second>) for a decode function; the second argument is

@@ -1,5 +1,8 @@
 #include <algorithm>
 #include <charconv>
+#include <optional>
+#include <span>
+#include <string_view>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -10,6 +13,9 @@
 
 #include <fmt/format.h>
 
+#include "bitstream/decoding/decode.hpp"
+#include "bitstream/decoding/pod_array.hpp"
+#include "lib/raise.hpp"
 #include "python/boxed.hpp"
 #include "python/types.hpp"
 
@@ -276,38 +282,97 @@ PyTypeObject* make_decoded_value_type(PyObject* module) {
 
 namespace {
 
-// Builds the DecodedValue objects of one result into a list.
-class ValueObjects {
+// Makes a DecodedValue object for every value as the decoder reads it, then
+// lays them out in decoding order in a new list.
+class ObjectSink final : public ValueSink {
  public:
-  ValueObjects(PyTypeObject* type, const DecodedValues& decoded)
-      : type_(type), decoded_(decoded), texts_(decoded.texts.size()) {}
+  explicit ObjectSink(PyTypeObject* type) : type_(type) {}
+  ObjectSink(const ObjectSink&) = delete;
+  ObjectSink& operator=(const ObjectSink&) = delete;
+  ~ObjectSink() override {
+    for (PyObject* object : objects_) {
+      Py_DECREF(object);
+    }
+  }
 
-  // A borrowed str for a table text, or nullptr with an exception set.
-  PyObject* table_text(std::string_view text) { return table_texts_.get(text); }
+  Status value(const DecodedValue& value, std::optional<std::string_view> text) override {
+    PyObject* name = table_texts_.get(value.name);
+    if (name == nullptr) {
+      return python_failed();
+    }
+    PyRef text_object;
+    if (text) {
+      text_object = PyRef::steal(to_python(*text));
+      if (!text_object) {
+        return python_failed();
+      }
+    }
+    return add(value, name, text_object.get());
+  }
 
-  // A new DecodedValue named `name` (borrowed), or nullptr with an exception set.
-  PyObject* make(const DecodedValue& value, PyObject* name) {
+  Status column(std::span<const DecodedValue> column,
+                std::span<const std::string> texts) override {
+    subsets_ = column.size();
+    PyObject* name = table_texts_.get(column.front().name);
+    if (name == nullptr) {
+      return python_failed();
+    }
+    column_texts_.clear();
+    for (const std::string& text : texts) {
+      column_texts_.push_back(PyRef::steal(to_python(text)));
+      if (!column_texts_.back()) {
+        return python_failed();
+      }
+    }
+    for (const DecodedValue& value : column) {
+      PyObject* text = value.text == DecodedValue::kNoText ? nullptr
+                                                           : column_texts_[value.text].get();
+      QV_TRY(add(value, name, text));
+    }
+    return {};
+  }
+
+  // The objects in decoding order as a new list: as made for uncompressed
+  // data, subset by subset across the columns for compressed data.
+  PyObject* take_list(bool by_column) {
+    const auto count = static_cast<Py_ssize_t>(objects_.size());
+    PyRef list = PyRef::steal(PyList_New(count));
+    if (!list) {
+      return nullptr;
+    }
+    const std::size_t subsets = by_column ? subsets_ : 0;
+    const std::size_t columns = subsets == 0 ? 0 : objects_.size() / subsets;
+    for (std::size_t i = 0; i < objects_.size(); ++i) {
+      // Object i is entry k of column c when stored by column.
+      const std::size_t position = subsets == 0 ? i : (i % subsets) * columns + i / subsets;
+      PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(position), objects_[i]);
+    }
+    objects_ = PodArray<PyObject*>();
+    return list.release();
+  }
+
+  bool python_error() const { return python_error_; }
+
+ private:
+  // A Python failure (out of memory) reported through the decoder; the
+  // exception stays set.
+  Status python_failed() {
+    python_error_ = true;
+    return BufrError::too_many_values(0);
+  }
+
+  Status add(const DecodedValue& value, PyObject* name, PyObject* text) {
     PyObject* meaning = nullptr;
     if (value.has_meaning) {
       meaning = table_texts_.get(value.meaning);
       if (meaning == nullptr) {
-        return nullptr;
+        return python_failed();
       }
-    }
-    PyObject* text = nullptr;
-    if (value.text != DecodedValue::kNoText) {
-      PyRef& made = texts_[value.text];
-      if (!made) {
-        made = PyRef::steal(to_python(decoded_.texts[value.text]));
-        if (!made) {
-          return nullptr;
-        }
-      }
-      text = made.get();
     }
     DecodedValueObject* object = slabs_.allocate();
     if (object == nullptr) {
-      return PyErr_NoMemory();
+      PyErr_NoMemory();
+      return python_failed();
     }
     PyObject_Init(reinterpret_cast<PyObject*>(object), type_);
     Py_INCREF(name);
@@ -321,63 +386,29 @@ class ValueObjects {
     object->descriptor = value.descriptor;
     object->has_raw = value.has_raw;
     object->has_raw_value = value.has_raw_value;
-    return reinterpret_cast<PyObject*>(object);
+    objects_.push_back(reinterpret_cast<PyObject*>(object));
+    return {};
   }
 
- private:
   PyTypeObject* type_;
-  const DecodedValues& decoded_;
   TextObjects table_texts_;
-  // Decoded texts, made on first use; a compressed column may share one.
-  std::vector<PyRef> texts_;
+  std::vector<PyRef> column_texts_;
   SlabAllocator slabs_;
+  PodArray<PyObject*> objects_;
+  std::size_t subsets_ = 0;
+  bool python_error_ = false;
 };
 
 }  // namespace
 
-PyObject* wrap_decoded_values(const ModuleState& state, const DecodedValues& decoded) {
-  PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(decoded.size())));
-  if (!list) {
-    return nullptr;
+PyObject* decode_to_list(const ModuleState& state, const BufrMessage& message,
+                         std::span<const std::uint8_t> message_bytes, const TableSet& tables) {
+  ObjectSink sink(state.decoded_value_type);
+  const Status decoded = decode_message_values(message, message_bytes, tables, sink);
+  if (!decoded) {
+    return sink.python_error() ? nullptr : raise_error(decoded.error());
   }
-  ValueObjects objects(state.decoded_value_type, decoded);
-  Py_ssize_t next = 0;
-  const auto append = [&](const DecodedValue& value, PyObject* name) {
-    if (name == nullptr) {
-      return false;
-    }
-    PyObject* object = objects.make(value, name);
-    if (object == nullptr) {
-      return false;
-    }
-    PyList_SET_ITEM(list.get(), next++, object);
-    return true;
-  };
-  if (!decoded.by_column) {
-    for (const DecodedValue& value : decoded.values) {
-      if (!append(value, objects.table_text(value.name))) {
-        return nullptr;
-      }
-    }
-    return list.release();
-  }
-  // A column's values share their name.
-  const std::size_t columns = decoded.column_count();
-  std::vector<PyObject*> column_names(columns);
-  for (std::size_t c = 0; c < columns; ++c) {
-    column_names[c] = objects.table_text(decoded.in_column(c, 0).name);
-    if (column_names[c] == nullptr) {
-      return nullptr;
-    }
-  }
-  for (std::size_t k = 0; k < decoded.subsets; ++k) {
-    for (std::size_t c = 0; c < columns; ++c) {
-      if (!append(decoded.in_column(c, k), column_names[c])) {
-        return nullptr;
-      }
-    }
-  }
-  return list.release();
+  return sink.take_list(message.compressed_data);
 }
 
 }  // namespace quorvel::py

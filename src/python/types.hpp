@@ -28,8 +28,10 @@ PyObject* wrap_bufr_message(const ModuleState& state, BufrMessage message);
 PyObject* wrap_element_definition(const ModuleState& state, const ElementDefinition& element);
 PyObject* wrap_sequence_definition(const ModuleState& state, const SequenceDefinition& sequence);
 PyObject* wrap_table_set(const ModuleState& state, TableSet tables);
-// A new list with one DecodedValue per decoded value, in order.
-PyObject* wrap_decoded_values(const ModuleState& state, const DecodedValues& decoded);
+// Decodes the section 4 of `message` (parsed from `message_bytes`) into a
+// new list of DecodedValue, or returns nullptr with the error raised.
+PyObject* decode_to_list(const ModuleState& state, const BufrMessage& message,
+                         std::span<const std::uint8_t> message_bytes, const TableSet& tables);
 
 // A double in its shortest round-trip decimal form, always with a fraction
 // or an exponent: 25.0, -0.5, 1e16, 2.5e-5.

@@ -23,7 +23,7 @@ ElementDefinition element(std::uint32_t code, std::uint16_t width, std::int32_t 
                           std::int64_t reference = 0, std::string unit = "NUMERIC") {
   ElementDefinition definition;
   definition.code = code;
-  definition.name = "E" + std::to_string(code);
+  definition.name = fmt::format("E{}", code);
   definition.unit = std::move(unit);
   definition.scale = scale;
   definition.reference = reference;
@@ -105,7 +105,7 @@ INSTANTIATE_TEST_SUITE_P(
                   "section 4 decode exceeded 1000 values"},
         LimitCase{"compressed_without_subsets", {103255, 102255, 101255, 222000}, {}, 0, true,
                   "section 4 decode exceeded 5000 descriptor steps"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<LimitCase>& param) { return std::string(param.param.name); });
 
 TEST(DecodeLimitTest, ExactlyAtTheLimitSucceeds) {
   const TableSet set = tables();

@@ -1,6 +1,8 @@
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <utility>
+#include <vector>
 
 #include "bitstream/bit_reader.hpp"
 #include "bitstream/decoding/decode.hpp"
@@ -9,17 +11,17 @@ namespace quorvel {
 namespace {
 
 // Reads one column of `subsets` values per element: a reference value, the
-// width of the increments, then one increment per subset. Columns are kept
-// in the result as they are; the result reads them subset by subset.
+// width of the increments, then one increment per subset. Each column is
+// built in one reused buffer and handed to the sink.
 class CompressedLayout {
  public:
   CompressedLayout(const TableSet& tables, BitReader& reader, DecodeState& state,
-                   std::uint32_t subsets, DecodedValues& out, const DecodeLimits& limits)
+                   std::uint32_t subsets, ValueSink& sink, const DecodeLimits& limits)
       : tables_(tables),
         reader_(reader),
         state_(state),
         subsets_(subsets),
-        out_(out),
+        sink_(sink),
         limits_(limits) {}
 
   Status associated_field(std::uint32_t width) {
@@ -47,7 +49,7 @@ class CompressedLayout {
       return std::uint64_t{0};
     }
     const double count = first->raw_value;
-    for (const DecodedValue& value : last_column()) {
+    for (const DecodedValue& value : column_) {
       if (!value.has_raw_value ||
           !(std::fabs(value.raw_value - count) <= std::numeric_limits<double>::epsilon())) {
         return BufrError::varying_replication_factors();
@@ -59,33 +61,33 @@ class CompressedLayout {
   Status back_reference(const ElementFields& element) { return read_column(element); }
 
   Status marker(std::uint32_t code) {
-    QV_TRY(reserve_column());
     DecodedValue value;
     value.descriptor = code;
     value.name = kOperatorName;
     value.has_raw = true;
     value.has_raw_value = true;
-    out_.values.append(subsets_, value);
-    return {};
+    column_.assign(subsets_, value);
+    return hand_over();
   }
 
   BufrError too_deep() const { return BufrError::compressed_decode_too_deep(); }
 
  private:
-  Status reserve_column() {
-    if (out_.values.size() + std::uint64_t{subsets_} > limits_.max_values) {
+  // Gives the column just built to the sink; without subsets there is none.
+  Status hand_over() {
+    if (subsets_ == 0) {
+      return {};
+    }
+    if (limits_.max_values - std::min(limits_.max_values, count_) < subsets_) {
       return BufrError::too_many_values(limits_.max_values);
     }
-    return {};
+    count_ += subsets_;
+    return sink_.column(column_, texts_);
   }
 
-  std::span<const DecodedValue> last_column() const {
-    return {out_.values.end() - subsets_, subsets_};
-  }
-
-  // Without subsets every column is empty.
+  // The first subset's entry of the column just read, if there are subsets.
   const DecodedValue* first_of_last_column() const {
-    return subsets_ == 0 ? nullptr : last_column().data();
+    return column_.empty() ? nullptr : &column_.front();
   }
 
   Status read_column(const ElementFields& element) {
@@ -97,7 +99,7 @@ class CompressedLayout {
 
   Status read_numeric_column(std::uint32_t code, std::string_view name, const NumericRead& how,
                              bool with_meanings) {
-    QV_TRY(reserve_column());
+    texts_.clear();
     QV_ASSIGN_OR_RETURN(const std::uint64_t reference_raw, reader_.read_bits(how.width));
     QV_ASSIGN_OR_RETURN(const std::uint64_t increment_width, reader_.read_bits(6));
     const bool reference_missing = is_missing(reference_raw, how.width, how.missing_allowed);
@@ -109,14 +111,8 @@ class CompressedLayout {
     value.descriptor = code;
     value.name = name;
     value.has_raw = true;
-    DecodedValue* column = out_.values.append(subsets_, value);
-    for (std::uint32_t k = 0; k < subsets_; ++k) {
-      std::uint64_t increment = 0;
-      if (increment_bits != 0) {
-        QV_ASSIGN_OR_RETURN(increment, reader_.read_bits(increment_bits));
-      }
-      const bool missing = reference_missing || (increment_bits != 0 && how.missing_allowed &&
-                                                 increment == increment_missing);
+    // Each entry is written once, meaning included.
+    const auto complete = [&](std::uint64_t increment, bool missing) -> Status {
       if (missing) {
         value.raw = reference_raw;
         value.has_raw_value = false;
@@ -128,21 +124,34 @@ class CompressedLayout {
         value.raw_value = scaled_value(how.reference, value.raw, how.divisor);
         value.has_raw_value = true;
       }
-      column[k] = value;
-    }
-    if (with_meanings) {
-      for (DecodedValue& entry : std::span(column, subsets_)) {
-        if (const auto meaning = tables_.find_meaning(code, entry.raw)) {
-          entry.meaning = *meaning;
-          entry.has_meaning = true;
+      value.has_meaning = false;
+      if (with_meanings) {
+        if (const auto meaning = tables_.find_meaning(code, value.raw)) {
+          value.meaning = *meaning;
+          value.has_meaning = true;
         }
       }
+      return {};
+    };
+    if (increment_bits == 0) {
+      // No increments: every subset holds the reference value.
+      QV_TRY(complete(0, reference_missing));
+      column_.assign(subsets_, value);
+      return hand_over();
     }
-    return {};
+    column_.resize(subsets_);
+    for (std::uint32_t k = 0; k < subsets_; ++k) {
+      QV_ASSIGN_OR_RETURN(const std::uint64_t increment, reader_.read_bits(increment_bits));
+      const bool missing =
+          reference_missing || (how.missing_allowed && increment == increment_missing);
+      QV_TRY(complete(increment, missing));
+      column_[k] = value;
+    }
+    return hand_over();
   }
 
   Status read_text_column(const ElementFields& element) {
-    QV_TRY(reserve_column());
+    texts_.clear();
     const std::uint32_t width = text_read_width(element, state_);
     QV_TRY(reader_.read_bytes(width, octets_));
     QV_ASSIGN_OR_RETURN(const std::uint64_t increment_octets, reader_.read_bits(6));
@@ -153,58 +162,57 @@ class CompressedLayout {
     value.descriptor = element.code;
     value.name = element.name;
     value.has_raw_value = true;
-    // Every subset holds the reference text: store it once.
+    // Every subset holds the reference text: keep it once.
     std::uint32_t shared_text = DecodedValue::kNoText;
-    DecodedValue* column = out_.values.append(subsets_, value);
     if (increment_octets == 0 && subsets_ != 0) {
-      shared_text = store_text(decode_text(octets_));
+      shared_text = keep_text(decode_text(octets_));
     }
+    column_.resize(subsets_);
     for (std::uint32_t k = 0; k < subsets_; ++k) {
       if (increment_octets != 0) {
         QV_TRY(reader_.read_bytes(static_cast<std::uint32_t>(increment_octets * 8), octets_));
-        value.text = store_text(decode_text(octets_));
+        value.text = keep_text(decode_text(octets_));
       } else {
         value.text = shared_text;
       }
       value.raw_value = static_cast<double>((first_ordinal + k + 1) * 1000 + width / 8);
-      column[k] = value;
+      column_[k] = value;
     }
-    return {};
+    return hand_over();
   }
 
-  std::uint32_t store_text(std::optional<std::string> text) {
+  std::uint32_t keep_text(std::optional<std::string> text) {
     if (!text) {
       return DecodedValue::kNoText;
     }
-    out_.texts.push_back(std::move(*text));
-    return static_cast<std::uint32_t>(out_.texts.size() - 1);
+    texts_.push_back(std::move(*text));
+    return static_cast<std::uint32_t>(texts_.size() - 1);
   }
 
   const TableSet& tables_;
   BitReader& reader_;
   DecodeState& state_;
   std::uint32_t subsets_;
-  DecodedValues& out_;
+  ValueSink& sink_;
   const DecodeLimits& limits_;
+  std::uint64_t count_ = 0;
   std::uint64_t text_counter_ = 0;
   std::string octets_;
+  // The column being read, and the texts its entries point to.
+  std::vector<DecodedValue> column_;
+  std::vector<std::string> texts_;
 };
 
 }  // namespace
 
-Expected<DecodedValues> decode_compressed(std::span<const std::uint32_t> descriptors,
-                                          std::uint32_t subsets, const TableSet& tables,
-                                          std::span<const std::uint8_t> data,
-                                          const DecodeLimits& limits) {
-  DecodedValues out;
-  out.by_column = true;
-  out.subsets = subsets;
+Status decode_compressed(std::span<const std::uint32_t> descriptors, std::uint32_t subsets,
+                         const TableSet& tables, std::span<const std::uint8_t> data,
+                         ValueSink& sink, const DecodeLimits& limits) {
   BitReader reader(data);
   DecodeState state;
-  CompressedLayout layout(tables, reader, state, subsets, out, limits);
+  CompressedLayout layout(tables, reader, state, subsets, sink, limits);
   DescriptorWalk<CompressedLayout> walk(layout, tables, state, limits);
-  QV_TRY(walk.walk(descriptors, 0));
-  return out;
+  return walk.walk(descriptors, 0);
 }
 
 }  // namespace quorvel

@@ -55,6 +55,17 @@ class PodArray {
     ++size_;
   }
 
+  // Appends room for `count` values, which the caller must all assign before
+  // reading them; returns the first.
+  T* append_uninitialized(std::size_t count) {
+    if (capacity_ - size_ < count) {
+      grow(size_ + count);
+    }
+    T* first = data_ + size_;
+    size_ += count;
+    return first;
+  }
+
   // Appends `count` copies of `value`; returns the first of them.
   T* append(std::size_t count, const T& value) {
     if (capacity_ - size_ < count) {
@@ -68,7 +79,7 @@ class PodArray {
 
  private:
   void grow(std::size_t needed) {
-    const std::size_t capacity = std::max({needed, capacity_ * 2, std::size_t{64}});
+    const std::size_t capacity = std::max({needed, capacity_ + capacity_ / 2, std::size_t{64}});
     if (capacity > SIZE_MAX / sizeof(T)) {
       throw std::bad_alloc();
     }

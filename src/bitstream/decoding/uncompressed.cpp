@@ -1,4 +1,5 @@
-#include <algorithm>
+#include <optional>
+#include <string>
 #include <utility>
 
 #include "bitstream/bit_reader.hpp"
@@ -12,8 +13,8 @@ namespace {
 class UncompressedLayout {
  public:
   UncompressedLayout(const TableSet& tables, BitReader& reader, DecodeState& state,
-                     DecodedValues& out, const DecodeLimits& limits)
-      : tables_(tables), reader_(reader), state_(state), out_(out), limits_(limits) {}
+                     ValueSink& sink, const DecodeLimits& limits)
+      : tables_(tables), reader_(reader), state_(state), sink_(sink), limits_(limits) {}
 
   Status associated_field(std::uint32_t width) {
     QV_ASSIGN_OR_RETURN(const std::uint64_t raw, reader_.read_bits(width));
@@ -51,12 +52,13 @@ class UncompressedLayout {
   BufrError too_deep() const { return BufrError::decode_too_deep(); }
 
  private:
-  Status append(const DecodedValue& value) {
-    if (out_.values.size() >= limits_.max_values) {
+  Status append(const DecodedValue& value,
+                std::optional<std::string_view> text = std::nullopt) {
+    if (count_ >= limits_.max_values) {
       return BufrError::too_many_values(limits_.max_values);
     }
-    out_.values.push_back(value);
-    return {};
+    ++count_;
+    return sink_.value(value, text);
   }
 
   // Reads one element, appends its value and returns its scaled value.
@@ -67,27 +69,28 @@ class UncompressedLayout {
     if (element.is_text) {
       const std::uint32_t width = text_read_width(element, state_);
       QV_TRY(reader_.read_bytes(width, octets_));
-      if (auto text = decode_text(octets_)) {
-        value.text = static_cast<std::uint32_t>(out_.texts.size());
-        out_.texts.push_back(std::move(*text));
-      }
+      const std::optional<std::string> text = decode_text(octets_);
       ++text_counter_;
       value.raw_value =
           static_cast<double>(width / 8) + static_cast<double>(text_counter_) * 1000.0;
       value.has_raw_value = true;
-    } else {
-      const NumericRead how = numeric_read(element, state_);
-      QV_ASSIGN_OR_RETURN(const std::uint64_t raw, reader_.read_bits(how.width));
-      value.raw = raw;
-      value.has_raw = true;
-      if (!is_missing(raw, how.width, how.missing_allowed)) {
-        value.raw_value = scaled_value(how.reference, raw, how.divisor);
-        value.has_raw_value = true;
+      if (text) {
+        value.text = 0;
       }
-      if (const auto meaning = tables_.find_meaning(element.code, raw)) {
-        value.meaning = *meaning;
-        value.has_meaning = true;
-      }
+      QV_TRY(append(value, text));
+      return value.raw_value_or_none();
+    }
+    const NumericRead how = numeric_read(element, state_);
+    QV_ASSIGN_OR_RETURN(const std::uint64_t raw, reader_.read_bits(how.width));
+    value.raw = raw;
+    value.has_raw = true;
+    if (!is_missing(raw, how.width, how.missing_allowed)) {
+      value.raw_value = scaled_value(how.reference, raw, how.divisor);
+      value.has_raw_value = true;
+    }
+    if (const auto meaning = tables_.find_meaning(element.code, raw)) {
+      value.meaning = *meaning;
+      value.has_meaning = true;
     }
     QV_TRY(append(value));
     return value.raw_value_or_none();
@@ -96,8 +99,9 @@ class UncompressedLayout {
   const TableSet& tables_;
   BitReader& reader_;
   DecodeState& state_;
-  DecodedValues& out_;
+  ValueSink& sink_;
   const DecodeLimits& limits_;
+  std::uint64_t count_ = 0;
   // Text fields are numbered through the whole message, across subsets.
   std::uint64_t text_counter_ = 0;
   std::string octets_;
@@ -105,20 +109,18 @@ class UncompressedLayout {
 
 }  // namespace
 
-Expected<DecodedValues> decode_uncompressed(std::span<const std::uint32_t> descriptors,
-                                            std::uint32_t subsets, const TableSet& tables,
-                                            std::span<const std::uint8_t> data,
-                                            const DecodeLimits& limits) {
-  DecodedValues out;
+Status decode_uncompressed(std::span<const std::uint32_t> descriptors, std::uint32_t subsets,
+                           const TableSet& tables, std::span<const std::uint8_t> data,
+                           ValueSink& sink, const DecodeLimits& limits) {
   BitReader reader(data);
   DecodeState state;
-  UncompressedLayout layout(tables, reader, state, out, limits);
+  UncompressedLayout layout(tables, reader, state, sink, limits);
   DescriptorWalk<UncompressedLayout> walk(layout, tables, state, limits);
   for (std::uint32_t subset = 0; subset < subsets; ++subset) {
     state.reset();
     QV_TRY(walk.walk(descriptors, 0));
   }
-  return out;
+  return {};
 }
 
 }  // namespace quorvel
