@@ -8,7 +8,7 @@ packages=(
   g++ clang libclang-rt-14-dev meson ninja-build pkg-config
   python3-dev python3-venv python3-mesonpy python3-pytest python3-hypothesis
   libexpected-dev libfmt-dev googletest libgtest-dev libbenchmark-dev
-  libeccodes-data libeccodes-tools python3-eccodes
+  libeccodes-data libeccodes-tools python3-eccodes python3-mypy
 )
 missing=()
 for package in "${packages[@]}"; do

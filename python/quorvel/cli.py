@@ -1,46 +1,288 @@
-"""The ``quorvel`` command line."""
+"""The ``quorvel`` command line: ``ls`` lists the messages of BUFR files, ``dump``
+decodes them.
+
+Messages are numbered from 1 in file order. A file or message that fails
+gives one line "quorvel: FILE: [message N: ]REASON" on stderr and a non-zero
+exit status; the rest of the run goes on.
+"""
 
 from __future__ import annotations
 
 import argparse
+import json
+import os
 import sys
-from typing import Sequence, TextIO
+from importlib import metadata
+from typing import Any, Callable, Sequence, TextIO
 
 import _quorvel
 
+from quorvel._output import (
+    header_record,
+    listing_line,
+    units_of,
+    value_lines,
+    value_record,
+)
+from quorvel._progress import Progress
+from quorvel._reading import FileContents, Slot, TableSource, read_messages
 
-def _list_file(path: str, out: TextIO, err: TextIO) -> bool:
-    try:
-        messages = _quorvel.parse_all_file(path)
-    except (OSError, ValueError) as exc:
-        print(f"quorvel: {path}: {exc}", file=err)
-        return False
-    if not messages:
-        print(f"quorvel: {path}: no BUFR message found", file=err)
-        return False
-    for message in messages:
-        print(f"{path}: {message!r}", file=out)
-    return True
+DEFAULT_DEFINITIONS = "/usr/share/eccodes/definitions"
+
+EXIT_OK = 0
+EXIT_FAILED = 1  # some file or message could not be read or decoded
+EXIT_USAGE = 2  # argparse's status for a bad command line
+
+
+class _JsonArray:
+    """Writes one JSON array, an element at a time, so that a long run streams."""
+
+    def __init__(self, out: TextIO) -> None:
+        self._out = out
+        self._count = 0
+        out.write("[")
+
+    def add(self, item: dict[str, Any]) -> None:
+        self._out.write(("," if self._count else "") + "\n" + json.dumps(item, ensure_ascii=False))
+        self._count += 1
+
+    def close(self) -> None:
+        self._out.write("\n]\n" if self._count else "]\n")
+
+
+class _Run:
+    """What every command shares: the output streams, the error lines, the exit
+    status, the progress bar and the JSON array."""
+
+    def __init__(self, args: argparse.Namespace) -> None:
+        self.out: TextIO = sys.stdout
+        self.err: TextIO = sys.stderr
+        self.status = EXIT_OK
+        self.files: list[str] = args.files
+        self.json = _JsonArray(self.out) if args.json else None
+        self._progress = Progress(len(self.files), self.err)
+
+    def fail(self, path: str, reason: str, slot: Slot | None = None) -> None:
+        where = f"{path}: message {slot.index}" if slot is not None else path
+        self.out.flush()
+        self.err.write(f"quorvel: {where}: {reason}\n")
+        self.err.flush()
+        self.status = EXIT_FAILED
+
+    def each_file(self, work: Callable[[str], None]) -> int:
+        for done, path in enumerate(self.files, start=1):
+            self._progress.clear()
+            work(path)
+            self.out.flush()
+            self._progress.update(done, path)
+        self._progress.clear()
+        if self.json is not None:
+            self.json.close()
+        return self.status
+
+
+def _slot_record(slot: Slot) -> dict[str, Any]:
+    return {
+        "index": slot.index,
+        "offset": slot.offset,
+        "header": header_record(slot.message) if slot.message is not None else None,
+        "error": slot.error,
+    }
 
 
 def _command_ls(args: argparse.Namespace) -> int:
-    ok = True
-    for path in args.files:
-        ok = _list_file(path, sys.stdout, sys.stderr) and ok
-    return 0 if ok else 1
+    run = _Run(args)
+
+    def list_file(path: str) -> None:
+        contents = read_messages(path)
+        for slot in contents.slots:
+            if slot.message is None:
+                run.fail(path, str(slot.error), slot)
+            elif run.json is None:
+                run.out.write(listing_line(path, slot.index, slot.message) + "\n")
+        if contents.error is not None:
+            run.fail(path, contents.error)
+        if run.json is not None:
+            run.json.add(
+                {
+                    "file": path,
+                    "error": contents.error,
+                    "messages": [_slot_record(slot) for slot in contents.slots],
+                }
+            )
+
+    return run.each_file(list_file)
+
+
+def _table_source(args: argparse.Namespace) -> TableSource | None:
+    """The tables of a dump, or None after reporting why they cannot be had."""
+    try:
+        if args.tables is not None:
+            return TableSource(eccodes=args.tables)
+        if args.bufr4 is not None:
+            return TableSource(bufr4=args.bufr4)
+        return TableSource(definitions=args.definitions)
+    except (OSError, ValueError) as exc:
+        reason = str(exc)
+    if args.tables is not None:
+        option = f"--tables {args.tables}"
+    elif args.bufr4 is not None:
+        option = f"--bufr4 {args.bufr4}"
+    else:
+        option = f"--definitions {args.definitions}"
+        reason += " (install Debian's libeccodes-data, or give --tables or --bufr4)"
+    print(f"quorvel: {option}: {reason}", file=sys.stderr)
+    return None
+
+
+def _selected(contents: FileContents, number: int | None) -> tuple[list[Slot], str | None]:
+    """The slots to decode, and the failure of the file itself to report.
+
+    A file that cannot be read to its end still gives the messages before the
+    trouble; with ``--message N`` the trouble counts only when it hides message N.
+    """
+    if number is None:
+        return contents.slots, contents.error
+    if number <= len(contents.slots):
+        return [contents.slots[number - 1]], None
+    if contents.error is not None:
+        return [], contents.error
+    count = len(contents.slots)
+    return [], f"no message {number}: the file holds {count} message{'s' if count != 1 else ''}"
+
+
+def _command_dump(args: argparse.Namespace) -> int:
+    found = _table_source(args)
+    if found is None:
+        return EXIT_FAILED
+    source: TableSource = found
+    run = _Run(args)
+    printed = False
+
+    def dump_file(path: str) -> None:
+        nonlocal printed
+        records = []
+        slots, error = _selected(read_messages(path), args.message)
+        for slot in slots:
+            record = _slot_record(slot)
+            records.append(record)
+            record["values"] = None
+            if slot.message is None:
+                run.fail(path, str(slot.error), slot)
+                continue
+            try:
+                tables = source.for_message(slot.message)
+                values = _quorvel.decode_values_with_tables(slot.data, tables)
+            except ValueError as exc:
+                record["error"] = str(exc)
+                run.fail(path, str(exc), slot)
+                continue
+            units = units_of(values, tables)
+            if run.json is not None:
+                record["values"] = [value_record(v, u) for v, u in zip(values, units)]
+                continue
+            if printed:
+                run.out.write("\n")
+            printed = True
+            lines = [listing_line(path, slot.index, slot.message), *value_lines(values, units)]
+            run.out.write("\n".join(lines) + "\n")
+        if error is not None:
+            run.fail(path, error)
+        if run.json is not None:
+            run.json.add({"file": path, "error": error, "messages": records})
+
+    return run.each_file(dump_file)
+
+
+def _positive(text: str) -> int:
+    try:
+        number = int(text)
+    except ValueError:
+        number = 0
+    if number < 1:
+        raise argparse.ArgumentTypeError(f"not a message number (1, 2, ...): {text!r}")
+    return number
+
+
+def _version() -> str:
+    try:
+        return metadata.version("quorvel")
+    except metadata.PackageNotFoundError:
+        return "unknown (not installed)"
 
 
 def _parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(
-        prog="quorvel", description="Read WMO BUFR edition-4 messages."
+        prog="quorvel",
+        description="List and decode WMO BUFR edition-4 messages.",
+        epilog="Messages are numbered from 1 in file order. Exit status: 0 when every "
+        "file and message was read, 1 when any failed, 2 for a bad command line.",
     )
-    commands = parser.add_subparsers(dest="command", required=True)
-    ls = commands.add_parser("ls", help="list the messages of each file, one line each")
+    parser.add_argument("--version", action="version", version=f"quorvel {_version()}")
+    commands = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
+
+    ls = commands.add_parser(
+        "ls",
+        help="list the messages of each file, one line each",
+        description="List the messages of each FILE, one line per message: "
+        "FILE:N, centre/sub-centre, data category/international/local subcategory, "
+        "master and local table versions, typical date and time, subsets, "
+        "compression and the first descriptors.",
+    )
     ls.add_argument("files", nargs="+", metavar="FILE")
+    ls.add_argument("--json", action="store_true", help="write one JSON array instead")
     ls.set_defaults(run=_command_ls)
+
+    dump = commands.add_parser(
+        "dump",
+        help="decode messages and print their values",
+        description="Decode the messages of each FILE and print their values, "
+        "one per line: descriptor FXXYYY, name, value with its unit, and the "
+        "code-table meaning where the tables have one.",
+    )
+    dump.add_argument("files", nargs="+", metavar="FILE")
+    dump.add_argument(
+        "--message",
+        "-m",
+        type=_positive,
+        metavar="N",
+        help="decode only message N of each file (counted from 1); default: all",
+    )
+    dump.add_argument("--json", action="store_true", help="write one JSON array instead")
+    tables = dump.add_mutually_exclusive_group()
+    tables.add_argument(
+        "--definitions",
+        metavar="DIR",
+        default=DEFAULT_DEFINITIONS,
+        help="ecCodes definitions root: each message is decoded with the master and "
+        "local tables it names (default: %(default)s, from Debian's libeccodes-data)",
+    )
+    tables.add_argument(
+        "--tables",
+        metavar="DIR",
+        help="one ecCodes-style table directory (element.table, sequence.def, codetables/)",
+    )
+    tables.add_argument(
+        "--bufr4",
+        metavar="DIR",
+        help="a directory of WMO BUFR4 CSV tables (BUFRCREX_TableB_en_*.csv, BUFR_TableD_en_*.csv)",
+    )
+    dump.set_defaults(run=_command_dump)
     return parser
 
 
 def main(argv: Sequence[str] | None = None) -> int:
+    """Runs the command line on ``argv`` (default: ``sys.argv[1:]``); returns the exit status."""
     args = _parser().parse_args(argv)
-    return int(args.run(args))
+    try:
+        status: int = args.run(args)
+        sys.stdout.flush()
+    except BrokenPipeError:
+        # The reader went away (``quorvel dump ... | head``): stop quietly, and
+        # keep Python from complaining again when it flushes stdout at exit.
+        devnull = os.open(os.devnull, os.O_WRONLY)
+        os.dup2(devnull, sys.stdout.fileno())
+        return EXIT_FAILED
+    except KeyboardInterrupt:
+        return 130
+    return status

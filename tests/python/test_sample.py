@@ -4,6 +4,7 @@ import importlib.util
 import json
 import shutil
 import subprocess
+import sys
 from decimal import Decimal
 from pathlib import Path
 
@@ -68,3 +69,31 @@ def test_ecCodes_reads_the_values_written():
     assert subsets == [
         {code: Decimal(value) for code, value in report.items()} for report in make_sample.STATIONS
     ]
+
+
+DEFINITIONS = Path("/usr/share/eccodes/definitions")
+
+
+@pytest.mark.skipif(not DEFINITIONS.is_dir(), reason="libeccodes-data is not installed")
+@pytest.mark.parametrize("form", ["text", "json"])
+def test_quorvel_dump_shows_the_values_written(form):
+    # What scripts/demo.sh runs, with the tables of Debian's libeccodes-data.
+    result = subprocess.run(
+        [sys.executable, "-m", "quorvel", "dump", *(["--json"] if form == "json" else []),
+         "examples/synop.bufr"],
+        capture_output=True, text=True, timeout=120, cwd=ROOT,
+    )
+    assert (result.returncode, result.stderr) == (0, "")
+    if form == "json":
+        [record] = json.loads(result.stdout)
+        assert [
+            {v["descriptor"]: Decimal(str(v["raw_value"])) for v in message["values"]}
+            for message in record["messages"]
+        ] == make_sample.STATIONS
+        return
+    messages = result.stdout.split("\n\n")
+    assert len(messages) == len(make_sample.STATIONS)
+    for message, report in zip(messages, make_sample.STATIONS):
+        lines = message.splitlines()[1:]
+        assert [line.split()[0] for line in lines] == [f"{code:06d}" for code in report]
+        assert lines[-1].endswith(f"  {report[12101]} K")
