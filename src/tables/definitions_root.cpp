@@ -98,7 +98,7 @@ Expected<TableSet> select_definition_tables(const std::string& root, const BufrM
     QV_TRY(read_sequence_def(file, maps.sequences));
   }
   if (const std::string directory = join_path(local, "codetables"); path_exists(directory)) {
-    QV_TRY(read_code_tables(directory, maps.code_tables));
+    QV_TRY(read_code_tables(directory, maps.code_tables, maps.meanings));
   }
   return TableSet(std::move(maps));
 }

@@ -2,10 +2,15 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <memory>
 #include <span>
+#include <utility>
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "lib/file_io.hpp"
 #include "tables/csv_reader.hpp"
@@ -17,15 +22,11 @@ namespace {
 constexpr std::size_t kElementFields = 8;
 constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";
 
-std::string_view as_text(const std::vector<std::uint8_t>& bytes) {
-  return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
-}
-
 bool stat_path(const std::string& path, struct stat& info) {
   return ::stat(path.c_str(), &info) == 0;
 }
 
-// Closes the directory stream on every path out of list_table_files.
+// Closes the directory stream on every path out of the functions that list.
 class DirectoryStream {
  public:
   explicit DirectoryStream(DIR* stream) : stream_(stream) {}
@@ -42,17 +43,109 @@ class DirectoryStream {
   DIR* stream_;
 };
 
+// Closes a file descriptor on every path out of FileReader::read.
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  ~FileDescriptor() {
+    if (fd_ >= 0) {
+      ::close(fd_);
+    }
+  }
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// Reads whole files as read_whole_file does, with the same errors, into one
+// buffer kept from file to file. A directory of code tables is hundreds of
+// small files, where the system calls and allocations per file are most of
+// the cost: a file can be opened relative to its directory's descriptor, and
+// a regular file that is as long as fstat said takes one read, without the
+// read that only confirms its end.
+class FileReader {
+ public:
+  // The content of `name`, opened relative to the directory `directory_fd` (or
+  // to the working directory for AT_FDCWD). The view stays valid until the
+  // next read.
+  tl::expected<std::string_view, OsError> read(int directory_fd, const char* name) {
+    const FileDescriptor fd(::openat(directory_fd, name, O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0) {
+      return tl::make_unexpected(OsError{errno});
+    }
+    struct stat info {};
+    if (::fstat(fd.get(), &info) != 0) {
+      return tl::make_unexpected(OsError{errno});
+    }
+    if (S_ISDIR(info.st_mode)) {
+      return tl::make_unexpected(OsError{EISDIR});
+    }
+    // The size is a hint only: the file may grow or shrink while it is read.
+    // One byte more than the size is asked for, so that a regular file that
+    // ends where fstat said shows its end by a short read.
+    const std::size_t expected_size = info.st_size > 0 ? static_cast<std::size_t>(info.st_size) : 0;
+    reserve(expected_size > 0 ? expected_size + 1 : 4096);
+    std::size_t used = 0;
+    for (;;) {
+      if (used == capacity_) {
+        grow(capacity_ * 2, used);
+      }
+      const std::size_t wanted = capacity_ - used;
+      const ssize_t got = ::read(fd.get(), buffer_.get() + used, wanted);
+      if (got < 0) {
+        if (errno == EINTR) {
+          continue;
+        }
+        return tl::make_unexpected(OsError{errno});
+      }
+      if (got == 0) {
+        break;
+      }
+      used += static_cast<std::size_t>(got);
+      if (S_ISREG(info.st_mode) && used == expected_size &&
+          static_cast<std::size_t>(got) < wanted) {
+        break;
+      }
+    }
+    return std::string_view(buffer_.get(), used);
+  }
+
+ private:
+  void reserve(std::size_t capacity) {
+    if (capacity > capacity_) {
+      grow(capacity, 0);
+    }
+  }
+  // A larger buffer holding the first `used` bytes of the current one.
+  void grow(std::size_t capacity, std::size_t used) {
+    auto larger = std::make_unique_for_overwrite<char[]>(capacity);
+    std::copy_n(buffer_.get(), used, larger.get());
+    buffer_ = std::move(larger);
+    capacity_ = capacity;
+  }
+
+  std::unique_ptr<char[]> buffer_;
+  std::size_t capacity_ = 0;
+};
+
+std::span<const std::uint8_t> as_bytes(std::string_view text) {
+  return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+}
+
 // The whole file, checked to be UTF-8 text, for the readers that report Io
 // failures.
-Expected<std::vector<std::uint8_t>> read_text_file(const std::string& path) {
-  auto bytes = read_whole_file(path);
-  if (!bytes) {
-    return BufrError::io(bytes.error().code);
+Expected<std::string_view> read_text_file(FileReader& reader, int directory_fd, const char* name) {
+  const auto text = reader.read(directory_fd, name);
+  if (!text) {
+    return BufrError::io(text.error().code);
   }
-  if (utf8_valid_up_to(as_text(*bytes)) != bytes->size()) {
+  if (utf8_valid_up_to(*text) != text->size()) {
     return BufrError::io_invalid_utf8();
   }
-  return std::move(*bytes);
+  return *text;
 }
 
 bool is_ascii_white_space(unsigned char byte) {
@@ -94,34 +187,44 @@ Status for_each_content_line(std::string_view text, LineHandler line_handler) {
   return {};
 }
 
-// The words of `line`, split at runs of White_Space.
-void split_words(std::string_view line, std::vector<std::string_view>& words) {
+// The length of the White_Space character at line[pos], or 0 when none
+// starts there. ASCII is decided here; the rest, rare in table files, out of
+// line.
+std::size_t non_ascii_white_space_at(std::string_view line, std::size_t pos) {
+  const Utf8Step step = decode_utf8(line, pos);
+  return step.valid && is_white_space(step.code_point) ? step.length : 0;
+}
+inline std::size_t white_space_at(std::string_view line, std::size_t pos) {
+  const auto byte = static_cast<unsigned char>(line[pos]);
+  if (byte < 0x80) {
+    return is_ascii_white_space(byte) ? 1 : 0;
+  }
+  return non_ascii_white_space_at(line, pos);
+}
+
+// The words of `line`, split at runs of White_Space. With a `limit`, the
+// last word taken is the rest of the line from where that word starts.
+void split_words(std::string_view line, std::vector<std::string_view>& words,
+                 std::size_t limit = std::string_view::npos) {
   words.clear();
   std::size_t pos = 0;
-  std::size_t word_start = std::string_view::npos;
   while (pos < line.size()) {
-    const auto byte = static_cast<unsigned char>(line[pos]);
-    bool white = false;
-    std::size_t length = 1;
-    if (byte < 0x80) {
-      white = is_ascii_white_space(byte);
-    } else {
-      const Utf8Step step = decode_utf8(line, pos);
-      length = std::max<std::size_t>(step.length, 1);
-      white = step.valid && is_white_space(step.code_point);
+    if (const std::size_t white = white_space_at(line, pos); white != 0) {
+      pos += white;
+      continue;
     }
-    if (white) {
-      if (word_start != std::string_view::npos) {
-        words.push_back(line.substr(word_start, pos - word_start));
-        word_start = std::string_view::npos;
-      }
-    } else if (word_start == std::string_view::npos) {
-      word_start = pos;
+    if (words.size() + 1 == limit) {
+      words.push_back(line.substr(pos));
+      return;
     }
-    pos += length;
-  }
-  if (word_start != std::string_view::npos) {
-    words.push_back(line.substr(word_start));
+    // A word may be scanned byte by byte: the bytes after the first of a
+    // UTF-8 sequence, valid or not, are continuation bytes, which never start
+    // White_Space.
+    const std::size_t start = pos;
+    do {
+      ++pos;
+    } while (pos < line.size() && white_space_at(line, pos) == 0);
+    words.push_back(line.substr(start, pos - start));
   }
 }
 
@@ -134,6 +237,16 @@ std::string_view strip_quotes(std::string_view text) {
     text.remove_suffix(1);
   }
   return text;
+}
+
+// How often `byte` occurs in `text`, for sizing containers up front.
+std::size_t count_of(std::string_view text, char byte) {
+  std::size_t count = 0;
+  for (std::size_t pos = text.find(byte); pos != std::string_view::npos;
+       pos = text.find(byte, pos + 1)) {
+    ++count;
+  }
+  return count;
 }
 
 // One complete "sequence.def" entry: `key = [ members ]`.
@@ -153,6 +266,7 @@ Status parse_sequence_entry(std::string_view entry, SequenceMap& sequences) {
   }
   SequenceDefinition sequence{code, {}};
   std::string_view list = value.substr(open + 1, close - open - 1);
+  sequence.members.reserve(count_of(list, ',') + 1);
   for (;;) {
     const std::size_t comma = list.find(',');
     const std::string_view piece = trim_white_space(list.substr(0, comma));
@@ -179,25 +293,102 @@ std::string_view file_stem(std::string_view name) {
   return name.substr(0, dot);
 }
 
-Status read_code_table_file(const std::string& path, CodeTable& table) {
-  QV_ASSIGN_OR_RETURN(const std::vector<std::uint8_t> content, read_text_file(path));
-  table.reserve(static_cast<std::size_t>(std::count(content.begin(), content.end(), '\n')) + 1);
-  std::vector<std::string_view> words;
-  std::string meaning;
-  return for_each_content_line(as_text(content), [&](std::string_view line) -> Status {
-    split_words(line, words);
-    if (words.size() < 3) {
+// Whether `text` is words of visible ASCII, each two parted by one space:
+// text that splitting into words and joining them by single spaces leaves as
+// it is. Any other byte, even one that is no White_Space, just says no.
+bool is_single_spaced_ascii(std::string_view text) {
+  bool after_space = true;  // no space may lead
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte == ' ') {
+      if (after_space) {
+        return false;
+      }
+      after_space = true;
+    } else if (byte > ' ' && byte < 0x7F) {
+      after_space = false;
+    } else {
+      return false;
+    }
+  }
+  return !after_space;  // nor trail, and the text is not empty
+}
+
+// Parses code table files one after another into tables whose meanings'
+// text goes into `meanings`, keeping its buffers from file to file.
+class CodeTableParser {
+ public:
+  explicit CodeTableParser(TextStore& meanings) : meanings_(meanings) {}
+
+  // One file: lines "<raw value> <raw value> <meaning words...>", the
+  // meaning's words joined by single spaces; lines of fewer than three words
+  // are skipped.
+  Status parse(std::string_view text, CodeTable& table) {
+    table.reserve(count_of(text, '\n') + 1);
+    return for_each_content_line(text, [&](std::string_view line) -> Status {
+      // The third word taken is the rest of the line: the meaning's words.
+      split_words(line, words_, 3);
+      if (words_.size() < 3) {
+        return {};
+      }
+      QV_ASSIGN_OR_RETURN(const std::uint64_t key, parse_code_table_key(words_[0]));
+      table.insert_or_assign(key, meanings_.add(meaning_of(words_[2])));
       return {};
+    });
+  }
+
+ private:
+  // The words of `rest` joined by single spaces: most meanings are written
+  // that way already and are taken as they stand.
+  std::string_view meaning_of(std::string_view rest) {
+    if (is_single_spaced_ascii(rest)) {
+      return rest;
     }
-    QV_ASSIGN_OR_RETURN(const std::uint64_t key, parse_code_table_key(words[0]));
-    meaning.assign(words[2]);
-    for (std::size_t i = 3; i < words.size(); ++i) {
-      meaning += ' ';
-      meaning += words[i];
+    split_words(rest, words_);
+    meaning_.assign(words_[0]);
+    for (std::size_t i = 1; i < words_.size(); ++i) {
+      meaning_ += ' ';
+      meaning_ += words_[i];
     }
-    table.insert_or_assign(key, meaning);
-    return {};
-  });
+    return meaning_;
+  }
+
+  TextStore& meanings_;
+  std::vector<std::string_view> words_;
+  std::string meaning_;
+};
+
+// The names of the entries of the open `stream` that list_table_files keeps,
+// as stored on disk, in its order.
+Expected<std::vector<std::string>> matching_names(DIR* stream, std::string_view prefix,
+                                                  std::string_view suffix) {
+  // (name as matched and sorted, name as stored on disk)
+  std::vector<std::pair<std::string, std::string>> kept;
+  for (;;) {
+    errno = 0;
+    const dirent* entry = ::readdir(stream);
+    if (entry == nullptr) {
+      if (errno != 0) {
+        return BufrError::io(errno);
+      }
+      break;
+    }
+    const std::string_view raw_name(entry->d_name);
+    if (raw_name == "." || raw_name == "..") {
+      continue;
+    }
+    std::string name = to_utf8_lossy(raw_name);
+    if (name.starts_with(prefix) && name.ends_with(suffix)) {
+      kept.emplace_back(std::move(name), std::string(raw_name));
+    }
+  }
+  std::sort(kept.begin(), kept.end());
+  std::vector<std::string> names;
+  names.reserve(kept.size());
+  for (auto& [name, raw_name] : kept) {
+    names.push_back(std::move(raw_name));
+  }
+  return names;
 }
 
 }  // namespace
@@ -212,6 +403,9 @@ std::string join_path(std::string_view directory, std::string_view name) {
 }
 
 std::string to_utf8_lossy(std::string_view text) {
+  if (utf8_valid_up_to(text) == text.size()) {
+    return std::string(text);
+  }
   std::string result;
   result.reserve(text.size());
   std::size_t pos = 0;
@@ -245,45 +439,24 @@ bool is_regular_file(const std::string& path) {
 Expected<std::vector<std::string>> list_table_files(const std::string& directory,
                                                     std::string_view prefix,
                                                     std::string_view suffix) {
-  DirectoryStream stream(::opendir(directory.c_str()));
+  const DirectoryStream stream(::opendir(directory.c_str()));
   if (stream.get() == nullptr) {
     return BufrError::io(errno);
   }
-  // (name as matched and sorted, name as stored on disk)
-  std::vector<std::pair<std::string, std::string>> kept;
-  for (;;) {
-    errno = 0;
-    const dirent* entry = ::readdir(stream.get());
-    if (entry == nullptr) {
-      if (errno != 0) {
-        return BufrError::io(errno);
-      }
-      break;
-    }
-    const std::string_view raw_name(entry->d_name);
-    if (raw_name == "." || raw_name == "..") {
-      continue;
-    }
-    std::string name = to_utf8_lossy(raw_name);
-    if (name.starts_with(prefix) && name.ends_with(suffix)) {
-      kept.emplace_back(std::move(name), std::string(raw_name));
-    }
+  QV_ASSIGN_OR_RETURN(std::vector<std::string> names, matching_names(stream.get(), prefix, suffix));
+  for (std::string& name : names) {
+    name = join_path(directory, name);
   }
-  std::sort(kept.begin(), kept.end());
-  std::vector<std::string> paths;
-  paths.reserve(kept.size());
-  for (const auto& [name, raw_name] : kept) {
-    paths.push_back(join_path(directory, raw_name));
-  }
-  return paths;
+  return names;
 }
 
 Status read_element_table(const std::string& file, ElementMap& elements) {
-  auto bytes = read_whole_file(file);
-  if (!bytes) {
-    return BufrError::os_failure_text(bytes.error().code);
+  FileReader file_reader;
+  const auto text = file_reader.read(AT_FDCWD, file.c_str());
+  if (!text) {
+    return BufrError::os_failure_text(text.error().code);
   }
-  CsvReader reader(*bytes, kEccodesElementTableCsv);
+  CsvReader reader(as_bytes(*text), kEccodesElementTableCsv);
   std::vector<std::string_view> fields;
   for (;;) {
     QV_ASSIGN_OR_RETURN(const bool more, reader.next(fields));
@@ -307,35 +480,56 @@ Status read_element_table(const std::string& file, ElementMap& elements) {
 }
 
 Status read_sequence_def(const std::string& file, SequenceMap& sequences) {
-  QV_ASSIGN_OR_RETURN(const std::vector<std::uint8_t> content, read_text_file(file));
+  FileReader file_reader;
+  QV_ASSIGN_OR_RETURN(const std::string_view text,
+                      read_text_file(file_reader, AT_FDCWD, file.c_str()));
+  // The lines of an entry that spans several, joined by single spaces.
   std::string pending;
-  return for_each_content_line(as_text(content), [&](std::string_view line) -> Status {
+  return for_each_content_line(text, [&](std::string_view line) -> Status {
+    // Only the newest line can hold the first ']' of the pending entry.
+    const bool complete = line.find(']') != std::string_view::npos;
+    if (pending.empty() && complete) {
+      return parse_sequence_entry(line, sequences);
+    }
     if (!pending.empty()) {
       pending += ' ';
     }
     pending += line;
-    // Only the newest line can hold the first ']' of the pending entry.
-    if (line.find(']') == std::string_view::npos) {
+    if (!complete) {
       return {};
     }
-    const std::string entry = std::move(pending);
+    Status status = parse_sequence_entry(pending, sequences);
     pending.clear();
-    return parse_sequence_entry(entry, sequences);
+    return status;
   });
 }
 
-Status read_code_tables(const std::string& directory, CodeTableMap& code_tables) {
-  QV_ASSIGN_OR_RETURN(const std::vector<std::string> paths,
-                      list_table_files(directory, "", ".table"));
-  for (const std::string& path : paths) {
-    const std::string_view name = std::string_view(path).substr(path.rfind('/') + 1);
+Status read_code_tables(const std::string& directory, CodeTableMap& code_tables,
+                        TextStore& meanings) {
+  const DirectoryStream stream(::opendir(directory.c_str()));
+  if (stream.get() == nullptr) {
+    return BufrError::io(errno);
+  }
+  QV_ASSIGN_OR_RETURN(const std::vector<std::string> names,
+                      matching_names(stream.get(), "", ".table"));
+  const int directory_fd = ::dirfd(stream.get());
+  FileReader reader;
+  CodeTableParser parser(meanings);
+  for (const std::string& name : names) {
     const std::string_view stem = file_stem(name);
     if (utf8_valid_up_to(stem) != stem.size()) {
       continue;
     }
     QV_ASSIGN_OR_RETURN(const std::uint32_t code, parse_descriptor_code(stem));
+    // A joined path too long for the system must fail as it would when
+    // opened whole, not open through the shorter relative name.
+    const bool whole_path = directory.size() + 1 + name.size() >= PATH_MAX;
+    QV_ASSIGN_OR_RETURN(const std::string_view text,
+                        whole_path
+                            ? read_text_file(reader, AT_FDCWD, join_path(directory, name).c_str())
+                            : read_text_file(reader, directory_fd, name.c_str()));
     CodeTable table;
-    QV_TRY(read_code_table_file(path, table));
+    QV_TRY(parser.parse(text, table));
     code_tables.insert_or_assign(code, std::move(table));
   }
   return {};
@@ -346,7 +540,7 @@ Status read_table_directory(const std::string& directory, TableMaps& maps) {
   QV_TRY(read_sequence_def(join_path(directory, "sequence.def"), maps.sequences));
   const std::string code_tables = join_path(directory, "codetables");
   if (path_exists(code_tables)) {
-    QV_TRY(read_code_tables(code_tables, maps.code_tables));
+    QV_TRY(read_code_tables(code_tables, maps.code_tables, maps.meanings));
   }
   return {};
 }

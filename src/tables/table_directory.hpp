@@ -42,8 +42,10 @@ Status read_element_table(const std::string& file, ElementMap& elements);
 Status read_sequence_def(const std::string& file, SequenceMap& sequences);
 
 // One code or flag table per "<code>.table" file, in sorted name order; a
-// later file for the same element replaces the earlier one whole.
-Status read_code_tables(const std::string& directory, CodeTableMap& code_tables);
+// later file for the same element replaces the earlier one whole. The
+// meanings' text is added to `meanings`, which must outlive `code_tables`.
+Status read_code_tables(const std::string& directory, CodeTableMap& code_tables,
+                        TextStore& meanings);
 
 // The three readers over `directory`; "codetables" only when it exists.
 Status read_table_directory(const std::string& directory, TableMaps& maps);

@@ -11,6 +11,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "tables/code_table.hpp"
+
 namespace quorvel {
 
 struct ElementDefinition {
@@ -31,15 +33,15 @@ struct SequenceDefinition {
 
 using ElementMap = std::unordered_map<std::uint32_t, ElementDefinition>;
 using SequenceMap = std::unordered_map<std::uint32_t, SequenceDefinition>;
-// One meaning per whole raw value; flag tables are stored the same way.
-using CodeTable = std::unordered_map<std::uint64_t, std::string>;
 using CodeTableMap = std::unordered_map<std::uint32_t, CodeTable>;
 
-// The three maps a loader fills before it wraps them in a TableSet.
+// The three maps a loader fills before it wraps them in a TableSet, and the
+// text that the code tables' meanings point into.
 struct TableMaps {
   ElementMap elements;
   SequenceMap sequences;
   CodeTableMap code_tables;
+  TextStore meanings;
 };
 
 class TableSet {
@@ -62,14 +64,14 @@ class TableSet {
   // callers may key caches on data().
   std::optional<std::string_view> find_meaning(std::uint32_t code, std::uint64_t raw) const {
     const auto table = maps_.code_tables.find(code);
-    if (table == maps_.code_tables.end() || table->second.empty()) {
+    if (table == maps_.code_tables.end()) {
       return std::nullopt;
     }
-    const auto found = table->second.find(raw);
-    if (found == table->second.end()) {
+    const std::string_view* meaning = table->second.find(raw);
+    if (meaning == nullptr) {
       return std::nullopt;
     }
-    return std::string_view(found->second);
+    return *meaning;
   }
 
   std::size_t element_count() const { return maps_.elements.size(); }

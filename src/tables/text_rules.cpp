@@ -26,6 +26,11 @@ bool in_ranges(const CodePointRange (&ranges)[N], char32_t code_point) {
 
 constexpr bool is_continuation(unsigned char byte) { return (byte & 0xC0U) == 0x80U; }
 
+// White_Space within ASCII: TAB..CR and the space.
+constexpr bool is_ascii_white_space(char32_t code_point) {
+  return code_point == ' ' || (code_point >= '\t' && code_point <= '\r');
+}
+
 // Lead byte lengths and the allowed range of the second byte, which is where
 // overlong forms (E0, F0), surrogates (ED) and values past U+10FFFF (F4) are
 // refused; later bytes only need to be continuation bytes.
@@ -128,7 +133,12 @@ std::size_t utf8_valid_up_to(std::string_view text) {
   return pos;
 }
 
-bool is_white_space(char32_t code_point) { return in_ranges(kWhiteSpaceRanges, code_point); }
+bool is_white_space(char32_t code_point) {
+  if (code_point < 0x80) {
+    return is_ascii_white_space(code_point);
+  }
+  return in_ranges(kWhiteSpaceRanges, code_point);
+}
 
 bool is_printable(char32_t code_point) {
   // Printable ASCII is by far the most common case.
@@ -141,21 +151,50 @@ bool is_printable(char32_t code_point) {
 std::string_view unicode_tables_version() { return kUnicodeVersion; }
 
 std::string_view trim_white_space(std::string_view text) {
+  // Table text is nearly all ASCII, and an ASCII byte at either end is a whole
+  // character that needs no decoding.
   while (!text.empty()) {
-    const Utf8Step step = decode_utf8(text, 0);
-    if (!step.valid || !is_white_space(step.code_point)) {
+    const auto first = static_cast<unsigned char>(text.front());
+    std::size_t length = 1;
+    if (first < 0x80) {
+      if (!is_ascii_white_space(first)) {
+        break;
+      }
+    } else {
+      const Utf8Step step = decode_utf8(text, 0);
+      if (!step.valid || !is_white_space(step.code_point)) {
+        break;
+      }
+      length = step.length;
+    }
+    text.remove_prefix(length);
+  }
+  while (!text.empty()) {
+    const auto last = static_cast<unsigned char>(text.back());
+    std::size_t length = 1;
+    if (last < 0x80) {
+      if (!is_ascii_white_space(last)) {
+        break;
+      }
+    } else if (!is_white_space_at_end(text, length)) {
       break;
     }
-    text.remove_prefix(step.length);
-  }
-  std::size_t length = 0;
-  while (!text.empty() && is_white_space_at_end(text, length)) {
     text.remove_suffix(length);
   }
   return text;
 }
 
 Expected<std::uint32_t> parse_descriptor_code(std::string_view text) {
+  // Nearly every code is written as six digits, which need no trimming and
+  // cannot overflow: up to nine digits fit in 32 bits.
+  if (!text.empty() && text.size() <= 9 &&
+      std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    std::uint32_t value = 0;
+    for (const char c : text) {
+      value = value * 10 + static_cast<std::uint32_t>(c - '0');
+    }
+    return value;
+  }
   std::string_view code = trim_white_space(text);
   while (!code.empty() && code.front() == '"') {
     code.remove_prefix(1);

@@ -75,8 +75,11 @@ template <std::integral T>
   }
   // Negative values accumulate downwards so that the minimum, whose magnitude
   // exceeds the maximum, is reachable. Each step is checked before it is
-  // taken: value * 10 + d <= max  <=>  value <= (max - d) / 10, rounding down
-  // for the non-negative bound and towards zero (up) for the negative one.
+  // taken, against the bound split into its leading digits and its last one:
+  // value * 10 + d <= max  <=>  value < max / 10, or value == max / 10 and
+  // d <= max % 10; the same for the minimum, whose / and % round towards zero.
+  constexpr T kMaxLead = std::numeric_limits<T>::max() / 10;
+  constexpr T kMaxLast = std::numeric_limits<T>::max() % 10;
   T value = 0;
   for (; pos < text.size(); ++pos) {
     const char c = text[pos];
@@ -86,14 +89,16 @@ template <std::integral T>
     const auto digit = static_cast<T>(c - '0');
     if constexpr (std::is_signed_v<T>) {
       if (negative) {
-        if (value < static_cast<T>((std::numeric_limits<T>::min() + digit) / 10)) {
+        constexpr T kMinLead = std::numeric_limits<T>::min() / 10;
+        constexpr T kMinLast = -(std::numeric_limits<T>::min() % 10);
+        if (value < kMinLead || (value == kMinLead && digit > kMinLast)) {
           return tl::unexpected(IntegerFault::TooSmall);
         }
         value = static_cast<T>(value * 10 - digit);
         continue;
       }
     }
-    if (value > static_cast<T>((std::numeric_limits<T>::max() - digit) / 10)) {
+    if (value > kMaxLead || (value == kMaxLead && digit > kMaxLast)) {
       return tl::unexpected(IntegerFault::TooLarge);
     }
     value = static_cast<T>(value * 10 + digit);

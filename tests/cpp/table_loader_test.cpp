@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -307,7 +308,8 @@ TEST(ReadCodeTablesTest, StoresEmptyTablesAndReplacesWholeTables) {
   code_tables[1003] = CodeTable{{0, "ANTARCTICA"}, {1, "REGION I"}};
   code_tables[2002] = CodeTable{{2, "OLD"}};
   code_tables[4001] = CodeTable{{0, "KEPT"}};
-  const Status status = read_code_tables(dir.at("codetables"), code_tables);
+  TextStore meanings;
+  const Status status = read_code_tables(dir.at("codetables"), code_tables, meanings);
   ASSERT_TRUE(status.has_value()) << status.error().message();
   ASSERT_EQ(code_tables.size(), 4U);
   EXPECT_TRUE(code_tables.at(1003).empty());
@@ -320,7 +322,8 @@ TEST(ReadCodeTablesTest, MissingDirectoryFailsWhenReadDirectly) {
   // load_table_directory skips a missing "codetables"; the reader itself does not.
   TempDirectory dir;
   CodeTableMap code_tables;
-  const Status status = read_code_tables(dir.at("codetables"), code_tables);
+  TextStore meanings;
+  const Status status = read_code_tables(dir.at("codetables"), code_tables, meanings);
   ASSERT_FALSE(status.has_value());
   EXPECT_EQ(status.error().message(), "io error: No such file or directory (os error 2)");
 }
@@ -367,6 +370,122 @@ TEST(ReadTableDirectoryTest, SecondDirectoryOverlaysTheFirst) {
   EXPECT_EQ(*tables.find_meaning(1003, 5), "LOCAL REGION");
   ASSERT_NE(tables.find_meaning(2002, 1), std::nullopt);
   EXPECT_EQ(*tables.find_meaning(2002, 1), "CERTIFIED INSTRUMENTS");
+}
+
+// ---- CodeTable and the lifetime of meanings ----------------------------------------
+
+struct CodeTableCase {
+  std::string_view name;
+  std::vector<std::uint64_t> raws;
+};
+
+// Keys the way code and flag tables have them, and extremes: runs of small
+// numbers, single bits, values that differ only in their high half.
+std::vector<CodeTableCase> code_table_cases() {
+  CodeTableCase consecutive{"Consecutive", {}};
+  for (std::uint64_t raw = 0; raw < 1000; ++raw) {
+    consecutive.raws.push_back(raw);
+  }
+  CodeTableCase bits{"SingleBits", {}};
+  for (int bit = 0; bit < 64; ++bit) {
+    bits.raws.push_back(std::uint64_t{1} << bit);
+  }
+  CodeTableCase high{"HighHalves", {}};
+  for (std::uint64_t k = 1; k <= 100; ++k) {
+    high.raws.push_back(k << 32);
+  }
+  return {consecutive, bits, high,
+          CodeTableCase{"Extremes", {0, 1, 0xFFFFFFFFU, 0x100000000U, 0xFFFFFFFFFFFFFFFFULL}}};
+}
+
+class CodeTableTest : public testing::TestWithParam<CodeTableCase> {};
+
+TEST_P(CodeTableTest, FindsEveryStoredValueAndNoOther) {
+  const std::vector<std::uint64_t>& raws = GetParam().raws;
+  std::vector<std::string> texts;
+  for (const std::uint64_t raw : raws) {
+    texts.push_back("MEANING " + std::to_string(raw));
+  }
+  CodeTable table;  // no reserve: the table grows as it fills
+  for (std::size_t i = 0; i < raws.size(); ++i) {
+    table.insert_or_assign(raws[i], texts[i]);
+  }
+  ASSERT_EQ(table.size(), raws.size());
+  for (std::size_t i = 0; i < raws.size(); ++i) {
+    const std::string_view* meaning = table.find(raws[i]);
+    ASSERT_NE(meaning, nullptr) << raws[i];
+    EXPECT_EQ(*meaning, texts[i]);
+  }
+  for (const std::uint64_t raw : raws) {
+    // Neighbours that are not stored themselves must not be found.
+    for (const std::uint64_t near : {raw - 1, raw + 1, raw ^ (std::uint64_t{1} << 40)}) {
+      if (std::find(raws.begin(), raws.end(), near) == raws.end()) {
+        EXPECT_EQ(table.find(near), nullptr) << near;
+      }
+    }
+  }
+}
+
+TEST_P(CodeTableTest, ReplacingKeepsOneEntryPerValue) {
+  const std::vector<std::uint64_t>& raws = GetParam().raws;
+  CodeTable table;
+  for (const std::uint64_t raw : raws) {
+    table.insert_or_assign(raw, "FIRST");
+  }
+  for (const std::uint64_t raw : raws) {
+    table.insert_or_assign(raw, "SECOND");
+  }
+  EXPECT_EQ(table.size(), raws.size());
+  for (const std::uint64_t raw : raws) {
+    ASSERT_NE(table.find(raw), nullptr) << raw;
+    EXPECT_EQ(*table.find(raw), "SECOND") << raw;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Keys, CodeTableTest, testing::ValuesIn(code_table_cases()),
+                         case_name<CodeTableCase>);
+
+TEST(CodeTableEqualityTest, ComparesValuesAndTextsNotOrderOrAddresses) {
+  const std::string region = "REGION I";
+  const CodeTable table{{1, region}, {0, "ANTARCTICA"}};
+  EXPECT_EQ(table, (CodeTable{{0, "ANTARCTICA"}, {1, "REGION I"}}));
+  EXPECT_FALSE(table == (CodeTable{{0, "ANTARCTICA"}, {1, "REGION II"}}));
+  EXPECT_FALSE(table == (CodeTable{{0, "ANTARCTICA"}, {2, "REGION I"}}));
+  EXPECT_FALSE(table == (CodeTable{{0, "ANTARCTICA"}}));
+  EXPECT_TRUE(CodeTable{}.empty());
+  EXPECT_EQ(CodeTable{}.find(0), nullptr);
+}
+
+TEST(TableSetMeaningTest, TextKeepsItsAddressWhenTheSetMoves) {
+  TempDirectory dir;
+  dir.make_directory("codetables");
+  dir.write("element.table", "");
+  dir.write("sequence.def", "");
+  std::string lines;
+  for (int raw = 0; raw < 3000; ++raw) {  // more text than one block of the store holds
+    lines += std::to_string(raw) + " " + std::to_string(raw) + " MEANING NUMBER " +
+             std::to_string(raw) + "\n";
+  }
+  dir.write("codetables/1003.table", lines);
+
+  auto loaded = load_table_directory(dir.path());
+  ASSERT_TRUE(loaded.has_value()) << loaded.error().message();
+  std::vector<const char*> addresses;
+  for (int raw = 0; raw < 3000; ++raw) {
+    const auto meaning = loaded->find_meaning(1003, static_cast<std::uint64_t>(raw));
+    ASSERT_TRUE(meaning.has_value()) << raw;
+    addresses.push_back(meaning->data());
+  }
+
+  TableSet moved(std::move(*loaded));
+  TableSet assigned;
+  assigned = std::move(moved);
+  for (int raw = 0; raw < 3000; ++raw) {
+    const auto meaning = assigned.find_meaning(1003, static_cast<std::uint64_t>(raw));
+    ASSERT_TRUE(meaning.has_value()) << raw;
+    EXPECT_EQ(meaning->data(), addresses[static_cast<std::size_t>(raw)]) << raw;
+    EXPECT_EQ(*meaning, "MEANING NUMBER " + std::to_string(raw));
+  }
 }
 
 // ---- load_bufr4_tables precedence ------------------------------------------------------
