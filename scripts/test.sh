@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the C++ tests with g++, the C++ tests
-# again with clang under AddressSanitizer and UndefinedBehaviorSanitizer, then
-# the Python tests against the installed package.
+# again with clang under AddressSanitizer and UndefinedBehaviorSanitizer, each
+# fuzz target for 20 seconds from its committed corpus, then the Python tests
+# against the installed package.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/ensure-deps.sh
@@ -27,6 +28,9 @@ CC=clang CXX=clang++ setup build/sanitize -Dbuildtype=debug -Dwerror=true \
   -Dtests=enabled -Dbenchmarks=disabled
 meson compile -C build/sanitize
 meson test -C build/sanitize --print-errorlogs
+
+echo "== Fuzz targets (clang, libFuzzer with address and undefined-behaviour sanitizers)"
+scripts/fuzz.sh
 
 echo "== Python tests"
 scripts/install.sh

@@ -17,9 +17,10 @@ inline constexpr int kMaxExpansionDepth = 64;
 
 // Most descriptors one expansion may visit. Nested fixed replications grow
 // exponentially: a hundred bytes of descriptors can stand for more codes than
-// any memory holds, or for endless work that appends nothing. Real messages
-// stay far below this.
-inline constexpr std::uint64_t kMaxExpansionSteps = std::uint64_t{1} << 25;
+// any memory holds, or for endless work that appends nothing. An associated
+// field doubles what each element appends, so the result stays under 2^19
+// codes (2 MB). The largest expansion in the WMO tables has under 18,000.
+inline constexpr std::uint64_t kMaxExpansionSteps = std::uint64_t{1} << 18;
 
 // The expansion of `descriptors`. Errors: UnsupportedReplication,
 // MissingReplicationFactor, MissingSequence, Text for a nesting deeper than

@@ -40,9 +40,9 @@ NESTED_REPLICATIONS = [100000 + x * 1000 + 255 for x in range(10, 0, -1)] + [201
 
 
 # Fixed replications each replicating the rest, around one operator: they
-# visit 1 + 31(1 + 32(1 + 151(1 + 223))) = 2**25 descriptors, exactly the
+# visit 1 + 19(1 + 2(1 + 33(1 + 208))) = 2**18 descriptors, exactly the
 # bound. The case one past it checks the count as much as the code.
-EXACT_BOUND_COUNTS = [31, 32, 151, 223]
+EXACT_BOUND_COUNTS = [19, 2, 33, 208]
 EXACT_BOUND = [100000 + (len(EXACT_BOUND_COUNTS) - i) * 1000 + count
                for i, count in enumerate(EXACT_BOUND_COUNTS)] + [201000]
 

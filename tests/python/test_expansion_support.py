@@ -19,7 +19,7 @@ import pytest
 ERROR_PREFIX = "csv/table parse error: "
 ASSOCIATED_FIELD_CODE = 999999
 MAX_DEPTH = 64
-MAX_STEPS = 2 ** 25
+MAX_STEPS = 2 ** 18
 
 DEFINITIONS_ROOT = Path("/usr/share/eccodes/definitions")
 # Real BUFR files and tables live beside the repository, never inside it.
