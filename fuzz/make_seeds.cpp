@@ -150,6 +150,10 @@ void decoder_seeds() {
        {{305001},
         bits({{27315, 16}, {10132, 14}, {0, 1}, {1, 1}, {3, 7}, {50, 7}, {60, 7}, {70, 7}})}},
       {"back-reference", {{306001}, bits({{0, 1}, {1, 1}, {0, 1}, {0, 1}})}},
+      // A bitmap over the two values before it, then their differences.
+      {"difference-back-reference",
+       {{12101, 7004, 225000, 236000, 101002, 31031, 225255, 225255},
+        bits({{27315, 16}, {10132, 14}, {0, 1}, {0, 1}, {5, 17}, {3, 15}})}},
       {"operators",
        {{201130, 202129, 12101, 201000, 202000, 207002, 12101, 207000, 208003, 1015, 208000, 206012,
          8001},
@@ -191,6 +195,12 @@ void decoder_seeds() {
         concat({column(0, 1, {}, 0), column(1, 1, {}, 0)})}},
       {"missing-values",
        {{12101, 1001}, concat({column(65535, 16, {}, 0), column(1, 7, {0, 127, 1}, 7)})}},
+      {"difference-back-reference",
+       {{12101, 7004, 225000, 236000, 101002, 31031, 225255, 225255},
+        concat({column(27315, 16, {}, 0), column(10132, 14, {}, 0), column(0, 1, {}, 0),
+                column(0, 1, {}, 0), column(5, 17, {0, 1, 2}, 2), column(3, 15, {}, 0)})}},
+      // The largest 64-bit reference plus an increment leaves the range.
+      {"increment-overflow", {{8002}, column(~0ULL - 1, 64, {0, 1, 2}, 2)}},
   };
   for (const auto& [name, input] : compressed) {
     write_seed("decode_compressed", name, decoder_input(3, input.first, input.second));

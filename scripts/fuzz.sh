@@ -13,7 +13,8 @@
 # Set FUZZ_TIMEOUT=SECONDS for a longer -timeout where the runs share a busy
 # machine at low priority (libFuzzer measures wall time); any input that
 # takes over a second is then kept as a slow-unit artifact to be timed again.
-# Set FUZZ_KEEP=DIR to keep each run's grown corpus and log in DIR, and
+# Set FUZZ_KEEP=DIR to keep each run's grown corpus and log in DIR,
+# FUZZ_SEEDS=DIR to start from DIR/<target> too (a kept corpus), and
 # FUZZ_BIN=DIR to run targets built before (copied to DIR) without building,
 # so that a long campaign is not affected by edits made while it runs.
 # Exits non-zero when any target failed.
@@ -104,6 +105,9 @@ for target in "${selected[@]}"; do
   seeds=$work/$target/seeds
   mkdir -p "$corpus" "$work/$target/tmp"
   cp fuzz/corpus/"$target"/* "$corpus"/ 2>/dev/null || true
+  if [ -n "${FUZZ_SEEDS:-}" ] && [ -d "$FUZZ_SEEDS/$target" ]; then
+    cp "$FUZZ_SEEDS/$target"/* "$corpus"/ 2>/dev/null || true
+  fi
   outside_seeds "$target" "$seeds"
   echo "== fuzz_$target: $seconds s, $(ls "$corpus" | wc -l) committed and" \
     "$(ls "$seeds" | wc -l) outside seeds"
