@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -115,6 +116,29 @@ TEST(DecodeLimitTest, ExactlyAtTheLimitSucceeds) {
   ASSERT_TRUE(decoded) << message_of(decoded.error());
   EXPECT_EQ(decoded->size(), 1000U);
 }
+
+struct ScaledBoundCase {
+  std::size_t data_octets;
+  std::uint64_t max_values;
+};
+
+class ScaledValueBoundTest : public ::testing::TestWithParam<ScaledBoundCase> {};
+
+TEST_P(ScaledValueBoundTest, FollowsTheDataArea) {
+  const ScaledBoundCase& c = GetParam();
+  const DecodeLimits settled = DecodeLimits{}.for_data(c.data_octets);
+  EXPECT_EQ(settled.max_values, c.max_values);
+  EXPECT_EQ(settled.max_steps, DecodeLimits{}.max_steps);
+  // A bound given explicitly stays as it is.
+  EXPECT_EQ((DecodeLimits{1000, 5000}.for_data(c.data_octets).max_values), 1000U);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Work, ScaledValueBoundTest,
+    ::testing::Values(ScaledBoundCase{0, 1U << 21}, ScaledBoundCase{65536, 1U << 21},
+                      ScaledBoundCase{65537, (1U << 21) + 32},
+                      ScaledBoundCase{262143, (1U << 23) - 32}, ScaledBoundCase{262144, 1U << 23},
+                      ScaledBoundCase{std::numeric_limits<std::size_t>::max(), 1U << 23}));
 
 // ---- Operators that would place data wrongly ---------------------------------------
 

@@ -268,9 +268,18 @@ def test_short_data(codes, fields, subsets, failing):
     assert compressed_error(codes, fields, subsets) == not_enough_bits(*failing)
 
 
-def test_too_many_values():
-    with pytest.raises(ValueError, match="section 4 decode exceeded 8388608 values"):
-        decode([101000, 31090, 222000], bytes(1), subsets=100, compressed=True)
+# The bound on values grows with the data area: 32 values per octet, from
+# 2^21 for areas up to 64 KB to 2^23 for areas of 256 KB and more.
+@pytest.mark.parametrize("data_octets, bound", [
+    (1, 2097152),
+    (65536, 2097152),
+    (100000, 3200000),
+    (262144, 8388608),
+    (300000, 8388608),
+])
+def test_too_many_values(data_octets, bound):
+    with pytest.raises(ValueError, match=f"section 4 decode exceeded {bound} values$"):
+        decode([101000, 31090, 222000], bytes(data_octets), subsets=100, compressed=True)
 
 
 # ---- Against a reference decoder -------------------------------------------------

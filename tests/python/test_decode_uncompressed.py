@@ -571,7 +571,7 @@ def test_missing_element_prints_six_digits():
     [103000, 31090, 101000, 31090, 222000],
 ])
 def test_too_many_values(codes):
-    with pytest.raises(ValueError, match="section 4 decode exceeded 8388608 values"):
+    with pytest.raises(ValueError, match="section 4 decode exceeded 2097152 values"):
         decode(codes)
 
 

@@ -210,8 +210,9 @@ Status decode_compressed(std::span<const std::uint32_t> descriptors, std::uint32
                          ValueSink& sink, const DecodeLimits& limits) {
   BitReader reader(data);
   DecodeState state;
-  CompressedLayout layout(tables, reader, state, subsets, sink, limits);
-  DescriptorWalk<CompressedLayout> walk(layout, tables, state, limits);
+  const DecodeLimits bounds = limits.for_data(data.size());
+  CompressedLayout layout(tables, reader, state, subsets, sink, bounds);
+  DescriptorWalk<CompressedLayout> walk(layout, tables, state, bounds);
   return walk.walk(descriptors, 0);
 }
 

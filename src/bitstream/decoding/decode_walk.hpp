@@ -34,10 +34,32 @@ namespace quorvel {
 
 // Bounds on the work one decode may do, far above any real message: a small
 // hostile message could otherwise repeat values or empty groups without end.
+//
+// The value bound follows the size of the data area, because a compressed
+// column of 65535 subsets can cost as little as seven bits: 32 values per
+// octet (twice the densest real message we know, satellite winds with
+// quality bitmaps), never fewer than 2^21 and never more than 2^23. A data
+// area of up to 64 KB thus yields at most 2^21 values, about 150 MB as
+// Python objects; 2^23 needs a data area of 256 KB or more.
 struct DecodeLimits {
-  std::uint64_t max_values = std::uint64_t{1} << 23;
+  static constexpr std::uint64_t kValuesPerDataOctet = 32;
+  static constexpr std::uint64_t kMinValues = std::uint64_t{1} << 21;
+  static constexpr std::uint64_t kMaxValues = std::uint64_t{1} << 23;
+
+  // Values one decode may make; 0 scales the bound to the data area.
+  std::uint64_t max_values = 0;
   // Descriptors visited, including those that read and append nothing.
   std::uint64_t max_steps = std::uint64_t{1} << 26;
+
+  // These limits with the value bound settled for a data area of
+  // `data_octets`.
+  [[nodiscard]] constexpr DecodeLimits for_data(std::size_t data_octets) const {
+    if (max_values != 0) {
+      return *this;
+    }
+    const std::uint64_t octets = std::min<std::uint64_t>(data_octets, kMaxValues);
+    return {std::clamp(octets * kValuesPerDataOctet, kMinValues, kMaxValues), max_steps};
+  }
 };
 
 inline constexpr int kMaxDecodeDepth = 64;

@@ -114,8 +114,9 @@ Status decode_uncompressed(std::span<const std::uint32_t> descriptors, std::uint
                            ValueSink& sink, const DecodeLimits& limits) {
   BitReader reader(data);
   DecodeState state;
-  UncompressedLayout layout(tables, reader, state, sink, limits);
-  DescriptorWalk<UncompressedLayout> walk(layout, tables, state, limits);
+  const DecodeLimits bounds = limits.for_data(data.size());
+  UncompressedLayout layout(tables, reader, state, sink, bounds);
+  DescriptorWalk<UncompressedLayout> walk(layout, tables, state, bounds);
   for (std::uint32_t subset = 0; subset < subsets; ++subset) {
     state.reset();
     QV_TRY(walk.walk(descriptors, 0));
