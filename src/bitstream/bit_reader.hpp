@@ -21,6 +21,16 @@ class BitReader {
   std::uint64_t position() const { return position_; }
   std::uint64_t bits_available() const { return std::uint64_t{data_.size()} * 8; }
 
+  std::uint64_t bits_left() const { return bits_available() - position_; }
+
+  // The next `width` (1..64) bits, which the caller has made sure are there
+  // (bits_left() >= width).
+  std::uint64_t read_present_bits(std::uint32_t width) {
+    const std::uint64_t value = peek(width);
+    position_ += width;
+    return value;
+  }
+
   // The next `width` bits as an unsigned number. Width 0 reads nothing and
   // always succeeds; on failure the position does not move.
   Expected<std::uint64_t> read_bits(std::uint32_t width) {

@@ -62,6 +62,13 @@ class TableSet {
   // The meaning of `raw` in the code or flag table of element `code`. The
   // view's characters stay at one address for the life of the TableSet, so
   // callers may key caches on data().
+  // The code or flag table of `code`, or nullptr; its meanings are those of
+  // find_meaning.
+  const CodeTable* find_code_table(std::uint32_t code) const {
+    const auto table = maps_.code_tables.find(code);
+    return table == maps_.code_tables.end() ? nullptr : &table->second;
+  }
+
   std::optional<std::string_view> find_meaning(std::uint32_t code, std::uint64_t raw) const {
     const auto table = maps_.code_tables.find(code);
     if (table == maps_.code_tables.end()) {

@@ -15,7 +15,7 @@ from hypothesis import strategies as st
 from decode_support import (BLOCK, CODETABLES, ERROR_PREFIX, FACTOR, NOTHING, PRESENT,
                             REF_TABLE, REGION, SERIES, STATION, TEMPERATURE, Reader, RefFailure,
                             Value, associated, bits, chain, decode, decode_error, decode_text,
-                            decoded, descriptor_lists, marker, not_enough_bits, observe,
+                            decoded, descriptor_lists, marker, not_enough_bits, observe, observed,
                             ref_tables, tables_with, text, text_element)
 
 VARYING = ERROR_PREFIX + "compressed delayed replication with varying factors is not implemented"
@@ -266,6 +266,43 @@ def test_no_subsets_mark_every_bitmap_position():
 ])
 def test_short_data(codes, fields, subsets, failing):
     assert compressed_error(codes, fields, subsets) == not_enough_bits(*failing)
+
+
+def test_large_result_in_order_and_values_outlive_the_list():
+    """Many subsets of several columns (with meanings, missing values and a
+    text column): the result lies subset by subset, and values kept after
+    the list is gone stay intact."""
+    import gc
+    subsets = 3000
+    blocks = [k % 100 for k in range(subsets)]
+    regions = [k % 3 for k in range(subsets)]
+    temperatures = [k % 255 for k in range(subsets)]
+    names = [f"S{k % 7:03d}".encode() for k in range(subsets)]
+    fields = []
+    expected_columns = []
+    for group in range(4):
+        fields += column(0, 7, 7, blocks)
+        expected_columns.append([entry(BLOCK, 0, b, 7) for b in blocks])
+        fields += column(0, 3, 2, regions)
+        expected_columns.append([entry(REGION, 0, r, 2) for r in regions])
+        fields += column(29000, 16, 8, temperatures)
+        expected_columns.append([entry(TEMPERATURE, 29000, t, 8) for t in temperatures])
+        fields += [b"\0" * 4, (4, 6), *names]
+        # Texts are numbered through the message, subset by subset per column.
+        expected_columns.append([text(T32, n.decode(), (group * subsets + k + 1) * 1000 + 4)
+                                 for k, n in enumerate(names)])
+    codes = [1001, 1003, 12101, T32.code] * 4
+    data = bits(*fields)
+    tables = tables_with(extra=(T32,))
+    values = decode(codes, data, subsets=subsets, compressed=True, tables=tables)
+    assert len(values) == 16 * subsets
+    expected = by_subset(*expected_columns)
+    assert observe(values) == expected
+    kept = {i: values[i] for i in range(0, len(values), 997)}
+    del values
+    gc.collect()
+    decode(codes, data, subsets=subsets, compressed=True, tables=tables)
+    assert {i: observed(v) for i, v in kept.items()} == {i: expected[i] for i in kept}
 
 
 # The bound on values grows with the data area: 32 values per octet, from

@@ -140,6 +140,14 @@ class CompressedLayout {
       return hand_over();
     }
     column_.resize(subsets_);
+    if (reader_.bits_left() / increment_bits >= subsets_ &&
+        increment_missing <= std::numeric_limits<std::uint64_t>::max() - reference_raw) {
+      // Every increment is there and no sum leaves 64 bits: the common case,
+      // read without checks per entry.
+      read_increments(value, reference_raw, reference_missing, increment_bits, increment_missing,
+                      how, with_meanings ? tables_.find_code_table(code) : nullptr);
+      return hand_over();
+    }
     for (std::uint32_t k = 0; k < subsets_; ++k) {
       QV_ASSIGN_OR_RETURN(const std::uint64_t increment, reader_.read_bits(increment_bits));
       const bool missing =
@@ -148,6 +156,42 @@ class CompressedLayout {
       column_[k] = value;
     }
     return hand_over();
+  }
+
+  // Fills column_ from the increments that follow, all of which the caller
+  // has checked are present and keep reference + increment within 64 bits.
+  void read_increments(DecodedValue value, std::uint64_t reference_raw, bool reference_missing,
+                       std::uint32_t increment_bits, std::uint64_t increment_missing,
+                       const NumericRead& how, const CodeTable* meanings) {
+    // Scaled values in 64-bit arithmetic when the largest and smallest sums fit.
+    const __int128 lowest = how.reference + static_cast<__int128>(reference_raw);
+    const __int128 highest = lowest + static_cast<__int128>(increment_missing);
+    const bool narrow = lowest >= std::numeric_limits<std::int64_t>::min() &&
+                        highest <= std::numeric_limits<std::int64_t>::max();
+    const auto reference64 = static_cast<std::int64_t>(narrow ? lowest : 0);
+    const bool any_missing = how.missing_allowed;
+    value.has_meaning = false;
+    for (DecodedValue& entry : column_) {
+      const std::uint64_t increment = reader_.read_present_bits(increment_bits);
+      entry = value;
+      if (reference_missing || (any_missing && increment == increment_missing)) {
+        entry.raw = reference_raw;
+        entry.has_raw_value = false;
+      } else {
+        entry.raw = reference_raw + increment;
+        entry.raw_value =
+            narrow ? static_cast<double>(reference64 + static_cast<std::int64_t>(increment)) /
+                         how.divisor
+                   : scaled_value(how.reference, entry.raw, how.divisor);
+        entry.has_raw_value = true;
+      }
+      if (meanings != nullptr) {
+        if (const std::string_view* meaning = meanings->find(entry.raw)) {
+          entry.meaning = *meaning;
+          entry.has_meaning = true;
+        }
+      }
+    }
   }
 
   Status read_text_column(const ElementFields& element) {
