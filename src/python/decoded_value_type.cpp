@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <optional>
 #include <span>
@@ -6,9 +7,11 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include <fmt/format.h>
@@ -38,16 +41,180 @@ struct DecodedValueObject {
 
 DecodedValueObject* as_value(PyObject* self) { return reinterpret_cast<DecodedValueObject*>(self); }
 
+// Anonymous memory in whole huge pages, hinted for transparent huge pages:
+// first touches of fresh memory then fault once per 2 MB rather than once per
+// 4 KB page, which on virtual machines costs more than what is stored there.
+struct Mapping {
+  static constexpr std::size_t kHugePage = 2 * 1024 * 1024;
+
+  char* base = nullptr;
+  std::size_t bytes = 0;
+
+  // At least `bytes`, aligned to a huge page; base is nullptr on failure.
+  static Mapping map(std::size_t bytes) {
+    bytes = (bytes + kHugePage - 1) & ~(kHugePage - 1);
+    // Over-map by a huge page to align the start, then give back the ends.
+    const std::size_t mapped = bytes + kHugePage;
+    void* memory = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS,
+                        -1, 0);
+    if (memory == MAP_FAILED) {
+      return {};
+    }
+    auto* start = static_cast<char*>(memory);
+    auto* base = reinterpret_cast<char*>(
+        (reinterpret_cast<std::uintptr_t>(start) + kHugePage - 1) & ~(kHugePage - 1));
+    if (base != start) {
+      munmap(start, static_cast<std::size_t>(base - start));
+    }
+    const std::size_t tail = mapped - static_cast<std::size_t>(base - start) - bytes;
+    if (tail != 0) {
+      munmap(base + bytes, tail);
+    }
+#ifdef MADV_HUGEPAGE
+    madvise(base, bytes, MADV_HUGEPAGE);
+#endif
+    return {base, bytes};
+  }
+
+  void unmap() {
+    if (base != nullptr) {
+      munmap(base, bytes);
+    }
+    *this = {};
+  }
+};
+
+// Mappings no longer in use, kept for the next large decode: decoding the
+// messages of a file one after another would otherwise have the kernel
+// clear the same amount of fresh memory for every message. Idle mappings are
+// marked free to the kernel, which takes their pages back whenever it needs
+// them; until it does, using them again costs nothing. At most kMaxIdleBytes
+// stay mapped this way.
+class IdleMappings {
+ public:
+  static constexpr std::size_t kMaxIdleBytes = 192 * 1024 * 1024;
+
+  // A mapping of at least `bytes`: the smallest idle one large enough, else
+  // a new one (the idle ones, all too small, are unmapped first).
+  static Mapping take(std::size_t bytes) {
+    Mapping* best = nullptr;
+    for (Mapping& idle : idle_) {
+      if (idle.base != nullptr && idle.bytes >= bytes &&
+          (best == nullptr || idle.bytes < best->bytes)) {
+        best = &idle;
+      }
+    }
+    if (best != nullptr) {
+      idle_bytes_ -= best->bytes;
+      return std::exchange(*best, Mapping{});
+    }
+    for (Mapping& idle : idle_) {
+      idle.unmap();
+    }
+    idle_bytes_ = 0;
+    return Mapping::map(bytes);
+  }
+
+  // Keeps `mapping` idle when it fits, in place of smaller idle ones if it
+  // must; otherwise unmaps it.
+  static void give_back(Mapping mapping) {
+    if (mapping.bytes > kMaxIdleBytes) {
+      mapping.unmap();
+      return;
+    }
+#ifdef MADV_FREE
+    madvise(mapping.base, mapping.bytes, MADV_FREE);
+#else
+    mapping.unmap();
+    return;
+#endif
+    for (Mapping& idle : idle_) {
+      if (idle.base == nullptr) {
+        continue;
+      }
+      if (idle_bytes_ + mapping.bytes <= kMaxIdleBytes) {
+        break;
+      }
+      if (idle.bytes <= mapping.bytes) {
+        idle_bytes_ -= idle.bytes;
+        idle.unmap();
+      }
+    }
+    for (Mapping& idle : idle_) {
+      if (idle.base == nullptr && idle_bytes_ + mapping.bytes <= kMaxIdleBytes) {
+        idle = mapping;
+        idle_bytes_ += mapping.bytes;
+        return;
+      }
+    }
+    mapping.unmap();
+  }
+
+ private:
+  // Python holds the GIL around every use.
+  static inline std::array<Mapping, 4> idle_{};
+  static inline std::size_t idle_bytes_ = 0;
+};
+
+// A growing array of trivially copyable T: on the C heap while small, then
+// in a mapping (taken from and given back to IdleMappings).
+template <class T>
+class GrowingArray {
+ public:
+  GrowingArray() = default;
+  GrowingArray(const GrowingArray&) = delete;
+  GrowingArray& operator=(const GrowingArray&) = delete;
+  ~GrowingArray() {
+    if (large_.base != nullptr) {
+      IdleMappings::give_back(large_);
+    }
+  }
+
+  // Room for `count` more elements, which the caller must all assign; nullptr
+  // when memory runs out.
+  T* append_uninitialized(std::size_t count) {
+    const std::size_t used = size();
+    const std::size_t needed = used + count;
+    if (large_.base == nullptr && needed * sizeof(T) <= Mapping::kHugePage) {
+      return small_.append_uninitialized(count);
+    }
+    if (needed > capacity()) {
+      const std::size_t bytes = std::max(needed, used + used / 2) * sizeof(T);
+      Mapping grown = IdleMappings::take(bytes);
+      if (grown.base == nullptr) {
+        return nullptr;
+      }
+      std::memcpy(grown.base, begin(), used * sizeof(T));
+      if (large_.base != nullptr) {
+        IdleMappings::give_back(large_);
+      }
+      large_ = grown;
+      small_ = PodArray<T>();
+    }
+    T* first = begin() + used;
+    large_size_ = needed;
+    return first;
+  }
+
+  T* begin() { return large_.base != nullptr ? reinterpret_cast<T*>(large_.base) : small_.begin(); }
+  std::size_t size() const { return large_.base != nullptr ? large_size_ : small_.size(); }
+
+ private:
+  std::size_t capacity() const { return large_.bytes / sizeof(T); }
+
+  PodArray<T> small_;
+  Mapping large_;
+  std::size_t large_size_ = 0;
+};
+
 // DecodedValue objects come in slabs: a decode makes hundreds of thousands at
 // once and Python frees them together, so one allocation per slab replaces
 // one per value. A slab is aligned to its size, which finds it from any of its
 // objects, and goes back to the system when its last object dies.
 //
-// A decode that knows it will make many objects maps one region for all its
-// slabs instead, hinted for transparent huge pages: first touches of fresh
-// memory then fault once per 2 MB rather than once per 4 KB page, which on
-// virtual machines costs more than making the objects. The region is
-// unmapped when the last object of its last slab dies.
+// A decode that knows it will make many objects takes one mapping for all
+// its slabs instead, a region, which is given back when the last object of
+// its last slab dies.
 struct Region;
 
 struct Slab {
@@ -69,50 +236,33 @@ struct Slab {
   void release();
 };
 static_assert(sizeof(Slab) <= Slab::kHeader);
+static_assert(Mapping::kHugePage % Slab::kBytes == 0);
 
 struct Region {
-  static constexpr std::size_t kHugePage = 2 * 1024 * 1024;
-
-  char* base = nullptr;
-  std::size_t bytes = 0;
+  Mapping mapping;
   std::size_t slabs_live = 0;  // slabs not yet released, handed out or not
 
-  // A region of `slabs` slabs, or nullptr when mapping fails.
-  static Region* map(std::size_t slabs) {
-    const std::size_t bytes = slabs * Slab::kBytes;
-    // Over-map by a huge page to align the start, then give back the ends.
-    const std::size_t mapped = bytes + kHugePage;
-    void* memory = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS,
-                        -1, 0);
-    if (memory == MAP_FAILED) {
+  // A region of at least `slabs` slabs, or nullptr when memory runs out.
+  static Region* take(std::size_t slabs) {
+    Mapping mapping = IdleMappings::take(slabs * Slab::kBytes);
+    if (mapping.base == nullptr) {
       return nullptr;
     }
-    auto* start = static_cast<char*>(memory);
-    auto* base = reinterpret_cast<char*>(
-        (reinterpret_cast<std::uintptr_t>(start) + kHugePage - 1) & ~(kHugePage - 1));
-    if (base != start) {
-      munmap(start, static_cast<std::size_t>(base - start));
-    }
-    const std::size_t tail = mapped - static_cast<std::size_t>(base - start) - bytes;
-    if (tail != 0) {
-      munmap(base + bytes, tail);
-    }
-#ifdef MADV_HUGEPAGE
-    madvise(base, bytes, MADV_HUGEPAGE);
-#endif
-    auto* region = new (std::nothrow) Region{base, bytes, slabs};
+    auto* region = new (std::nothrow) Region{mapping, slabs};
     if (region == nullptr) {
-      munmap(base, bytes);
+      IdleMappings::give_back(mapping);
     }
     return region;
   }
 
-  Slab* slab(std::size_t i) const { return reinterpret_cast<Slab*>(base + i * Slab::kBytes); }
+  Slab* slab(std::size_t i) const {
+    return reinterpret_cast<Slab*>(mapping.base + i * Slab::kBytes);
+  }
 
   void release_slabs(std::size_t count) {
     slabs_live -= count;
     if (slabs_live == 0) {
-      munmap(base, bytes);
+      IdleMappings::give_back(mapping);
       delete this;
     }
   }
@@ -150,10 +300,10 @@ class SlabAllocator {
   // at least a huge page; otherwise slabs come one at a time.
   void reserve(std::size_t count) {
     const std::size_t slabs = (count + Slab::kCapacity - 1) / Slab::kCapacity;
-    if (region_ != nullptr || slabs * Slab::kBytes < Region::kHugePage) {
+    if (region_ != nullptr || slabs * Slab::kBytes < Mapping::kHugePage) {
       return;
     }
-    region_ = Region::map(slabs);
+    region_ = Region::take(slabs);
     region_slabs_ = region_ == nullptr ? 0 : slabs;
   }
 
@@ -436,6 +586,10 @@ class ObjectSink final : public ValueSink {
     }
     columns_.push_back(Column{name, column.front().descriptor});
     Fields* fields = entries_.append_uninitialized(column.size());
+    if (fields == nullptr) {
+      PyErr_NoMemory();
+      return python_failed();
+    }
     for (const DecodedValue& value : column) {
       PyObject* text = value.text == DecodedValue::kNoText
                            ? nullptr
@@ -559,7 +713,7 @@ class ObjectSink final : public ValueSink {
   PodArray<PyObject*> objects_;
   // Compressed data: the columns read so far, their entries one after another.
   std::vector<Column> columns_;
-  PodArray<Fields> entries_;
+  GrowingArray<Fields> entries_;
   std::size_t subsets_ = 0;
   bool python_error_ = false;
 };

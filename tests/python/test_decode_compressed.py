@@ -270,8 +270,9 @@ def test_short_data(codes, fields, subsets, failing):
 
 def test_large_result_in_order_and_values_outlive_the_list():
     """Many subsets of several columns (with meanings, missing values and a
-    text column): the result lies subset by subset, and values kept after
-    the list is gone stay intact."""
+    text column), enough values for the decoder's buffers to move and grow
+    twice: the result lies subset by subset, and values kept after the list
+    is gone stay intact."""
     import gc
     subsets = 3000
     blocks = [k % 100 for k in range(subsets)]
@@ -280,7 +281,8 @@ def test_large_result_in_order_and_values_outlive_the_list():
     names = [f"S{k % 7:03d}".encode() for k in range(subsets)]
     fields = []
     expected_columns = []
-    for group in range(4):
+    groups = 12
+    for group in range(groups):
         fields += column(0, 7, 7, blocks)
         expected_columns.append([entry(BLOCK, 0, b, 7) for b in blocks])
         fields += column(0, 3, 2, regions)
@@ -291,11 +293,16 @@ def test_large_result_in_order_and_values_outlive_the_list():
         # Texts are numbered through the message, subset by subset per column.
         expected_columns.append([text(T32, n.decode(), (group * subsets + k + 1) * 1000 + 4)
                                  for k, n in enumerate(names)])
-    codes = [1001, 1003, 12101, T32.code] * 4
-    data = bits(*fields)
+    codes = [1001, 1003, 12101, T32.code] * groups
+    # As bits() packs them, faster for this many fields.
+    packed = "".join(format(f[0], f"0{f[1]}b") if f[1] else "" for f in
+                     ((int.from_bytes(f, "big"), 8 * len(f)) if isinstance(f, bytes) else f
+                      for f in fields))
+    packed += "0" * (-len(packed) % 8)
+    data = int(packed, 2).to_bytes(len(packed) // 8, "big")
     tables = tables_with(extra=(T32,))
     values = decode(codes, data, subsets=subsets, compressed=True, tables=tables)
-    assert len(values) == 16 * subsets
+    assert len(values) == 4 * groups * subsets
     expected = by_subset(*expected_columns)
     assert observe(values) == expected
     kept = {i: values[i] for i in range(0, len(values), 997)}
