@@ -170,10 +170,14 @@ class CompressedLayout {
                         highest <= std::numeric_limits<std::int64_t>::max();
     const auto reference64 = static_cast<std::int64_t>(narrow ? lowest : 0);
     const bool any_missing = how.missing_allowed;
-    value.has_meaning = false;
     for (DecodedValue& entry : column_) {
       const std::uint64_t increment = reader_.read_present_bits(increment_bits);
-      entry = value;
+      // Field by field: copying a whole record just built costs more.
+      entry.name = value.name;
+      entry.descriptor = value.descriptor;
+      entry.text = DecodedValue::kNoText;
+      entry.has_raw = true;
+      entry.has_meaning = false;
       if (reference_missing || (any_missing && increment == increment_missing)) {
         entry.raw = reference_raw;
         entry.has_raw_value = false;
