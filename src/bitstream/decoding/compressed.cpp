@@ -66,7 +66,7 @@ class CompressedLayout {
     value.name = kOperatorName;
     value.has_raw = true;
     value.has_raw_value = true;
-    column_.assign(subsets_, value);
+    fill_column(value);
     return hand_over();
   }
 
@@ -136,7 +136,7 @@ class CompressedLayout {
     if (increment_bits == 0) {
       // No increments: every subset holds the reference value.
       QV_TRY(complete(0, reference_missing));
-      column_.assign(subsets_, value);
+      fill_column(value);
       return hand_over();
     }
     column_.resize(subsets_);
@@ -156,6 +156,32 @@ class CompressedLayout {
       column_[k] = value;
     }
     return hand_over();
+  }
+
+  // Sets every entry of column_ to `value`, field by field: the compilers
+  // copy a whole record through a temporary that stalls on store forwarding.
+  void fill_column(const DecodedValue& value) {
+    column_.resize(subsets_);
+    const std::uint64_t raw = value.raw;
+    const double raw_value = value.raw_value;
+    const std::string_view name = value.name;
+    const std::string_view meaning = value.meaning;
+    const std::uint32_t descriptor = value.descriptor;
+    const std::uint32_t text = value.text;
+    const bool has_raw = value.has_raw;
+    const bool has_raw_value = value.has_raw_value;
+    const bool has_meaning = value.has_meaning;
+    for (DecodedValue& entry : column_) {
+      entry.raw = raw;
+      entry.raw_value = raw_value;
+      entry.name = name;
+      entry.meaning = meaning;
+      entry.descriptor = descriptor;
+      entry.text = text;
+      entry.has_raw = has_raw;
+      entry.has_raw_value = has_raw_value;
+      entry.has_meaning = has_meaning;
+    }
   }
 
   // Fills column_ from the increments that follow, all of which the caller
@@ -215,16 +241,15 @@ class CompressedLayout {
     if (increment_octets == 0 && subsets_ != 0) {
       shared_text = keep_text(decode_text(octets_));
     }
-    column_.resize(subsets_);
+    value.text = shared_text;
+    fill_column(value);
     for (std::uint32_t k = 0; k < subsets_; ++k) {
+      DecodedValue& entry = column_[k];
       if (increment_octets != 0) {
         QV_TRY(reader_.read_bytes(static_cast<std::uint32_t>(increment_octets * 8), octets_));
-        value.text = keep_text(decode_text(octets_));
-      } else {
-        value.text = shared_text;
+        entry.text = keep_text(decode_text(octets_));
       }
-      value.raw_value = static_cast<double>((first_ordinal + k + 1) * 1000 + width / 8);
-      column_[k] = value;
+      entry.raw_value = static_cast<double>((first_ordinal + k + 1) * 1000 + width / 8);
     }
     return hand_over();
   }
