@@ -89,10 +89,11 @@ struct Mapping {
 // clear the same amount of fresh memory for every message. Idle mappings are
 // marked free to the kernel, which takes their pages back whenever it needs
 // them; until it does, using them again costs nothing. At most kMaxIdleBytes
-// stay mapped this way.
+// stay mapped this way, so that a process that decodes a large message once
+// holds little once it lets go of the values.
 class IdleMappings {
  public:
-  static constexpr std::size_t kMaxIdleBytes = 192 * 1024 * 1024;
+  static constexpr std::size_t kMaxIdleBytes = 64 * 1024 * 1024;
 
   // A mapping of at least `bytes`: the smallest idle one large enough, else
   // a new one (the idle ones, all too small, are unmapped first).
