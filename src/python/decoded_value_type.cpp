@@ -95,12 +95,12 @@ class IdleMappings {
  public:
   static constexpr std::size_t kMaxIdleBytes = 64 * 1024 * 1024;
 
-  // A mapping of at least `bytes`: the smallest idle one large enough, else
-  // a new one (the idle ones, all too small, are unmapped first).
-  static Mapping take(std::size_t bytes) {
+  // A mapping of at least `bytes`: the smallest idle one large enough and
+  // at most `largest`, else a new one (the idle ones are unmapped first).
+  static Mapping take(std::size_t bytes, std::size_t largest = SIZE_MAX) {
     Mapping* best = nullptr;
     for (Mapping& idle : idle_) {
-      if (idle.base != nullptr && idle.bytes >= bytes &&
+      if (idle.base != nullptr && idle.bytes >= bytes && idle.bytes <= largest &&
           (best == nullptr || idle.bytes < best->bytes)) {
         best = &idle;
       }
@@ -244,8 +244,11 @@ struct Region {
   std::size_t slabs_live = 0;  // slabs not yet released, handed out or not
 
   // A region of at least `slabs` slabs, or nullptr when memory runs out.
+  // Its objects may outlive the decode by far, so an idle mapping much
+  // larger than needed is not used: it would stay mapped with them.
   static Region* take(std::size_t slabs) {
-    Mapping mapping = IdleMappings::take(slabs * Slab::kBytes);
+    const std::size_t bytes = slabs * Slab::kBytes;
+    Mapping mapping = IdleMappings::take(bytes, 2 * bytes + Mapping::kHugePage);
     if (mapping.base == nullptr) {
       return nullptr;
     }
