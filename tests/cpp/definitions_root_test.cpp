@@ -17,45 +17,17 @@
 #include <string_view>
 
 #include "lib/bufr_error.hpp"
+#include "support/scratch_directory.hpp"
 
 namespace quorvel {
 namespace {
 
 namespace fs = std::filesystem;
 
-// A fresh directory under the system's temporary directory, removed with
-// everything in it when the test ends.
-class ScratchDirectory {
+// Test files under "quorvel-definitions-XXXXXX".
+class ScratchDirectory : public test::ScratchDirectory {
  public:
-  ScratchDirectory() {
-    std::string pattern = (fs::temp_directory_path() / "quorvel-definitions-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) {
-      ADD_FAILURE() << "mkdtemp failed";
-    }
-    path_ = pattern;
-  }
-  ScratchDirectory(const ScratchDirectory&) = delete;
-  ScratchDirectory& operator=(const ScratchDirectory&) = delete;
-  ~ScratchDirectory() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-
-  const std::string& path() const { return path_; }
-  std::string at(std::string_view name) const { return path_ + "/" + std::string(name); }
-
-  void write(std::string_view name, std::string_view content) const {
-    std::ofstream out(at(name), std::ios::binary);
-    out.write(content.data(), static_cast<std::streamsize>(content.size()));
-    ASSERT_TRUE(out.good()) << name;
-  }
-  void make_directory(std::string_view name) const { fs::create_directories(at(name)); }
-  void link(std::string_view target, std::string_view name) const {
-    fs::create_symlink(target, at(name));
-  }
-
- private:
-  std::string path_;
+  ScratchDirectory() : test::ScratchDirectory("quorvel-definitions") {}
 };
 
 // Runs the test inside `directory`, for paths without a directory part.

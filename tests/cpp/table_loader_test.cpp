@@ -17,6 +17,7 @@
 #include "tables/bufr4_loader.hpp"
 #include "tables/table_directory.hpp"
 #include "tables/table_set.hpp"
+#include "support/scratch_directory.hpp"
 
 namespace quorvel {
 namespace {
@@ -28,39 +29,10 @@ std::string case_name(const testing::TestParamInfo<Case>& param_info) {
   return std::string(param_info.param.name);
 }
 
-// A fresh directory under the system's temporary directory, removed with
-// everything in it when the test ends.
-class TempDirectory {
+// Test files under "quorvel-tables-XXXXXX".
+class TempDirectory : public test::ScratchDirectory {
  public:
-  TempDirectory() {
-    std::string pattern = (fs::temp_directory_path() / "quorvel-tables-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) {
-      ADD_FAILURE() << "mkdtemp failed";
-    }
-    path_ = pattern;
-  }
-  TempDirectory(const TempDirectory&) = delete;
-  TempDirectory& operator=(const TempDirectory&) = delete;
-  ~TempDirectory() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-
-  const std::string& path() const { return path_; }
-  std::string at(std::string_view name) const { return path_ + "/" + std::string(name); }
-
-  void write(std::string_view name, std::string_view content) const {
-    std::ofstream out(at(name), std::ios::binary);
-    out.write(content.data(), static_cast<std::streamsize>(content.size()));
-    ASSERT_TRUE(out.good()) << name;
-  }
-  void make_directory(std::string_view name) const { fs::create_directories(at(name)); }
-  void link(std::string_view target, std::string_view name) const {
-    fs::create_symlink(target, at(name));
-  }
-
- private:
-  std::string path_;
+  TempDirectory() : test::ScratchDirectory("quorvel-tables") {}
 };
 
 // ---- join_path, to_utf8_lossy and the path predicates ----------------------------
