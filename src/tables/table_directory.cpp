@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <memory>
 #include <span>
 #include <utility>
 
@@ -41,94 +40,6 @@ class DirectoryStream {
 
  private:
   DIR* stream_;
-};
-
-// Closes a file descriptor on every path out of FileReader::read.
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  ~FileDescriptor() {
-    if (fd_ >= 0) {
-      ::close(fd_);
-    }
-  }
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
-// Reads whole files as read_whole_file does, with the same errors, into one
-// buffer kept from file to file. A directory of code tables is hundreds of
-// small files, where the system calls and allocations per file are most of
-// the cost: a file can be opened relative to its directory's descriptor, and
-// a regular file that is as long as fstat said takes one read, without the
-// read that only confirms its end.
-class FileReader {
- public:
-  // The content of `name`, opened relative to the directory `directory_fd` (or
-  // to the working directory for AT_FDCWD). The view stays valid until the
-  // next read.
-  tl::expected<std::string_view, OsError> read(int directory_fd, const char* name) {
-    const FileDescriptor fd(::openat(directory_fd, name, O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0) {
-      return tl::make_unexpected(OsError{errno});
-    }
-    struct stat info {};
-    if (::fstat(fd.get(), &info) != 0) {
-      return tl::make_unexpected(OsError{errno});
-    }
-    if (S_ISDIR(info.st_mode)) {
-      return tl::make_unexpected(OsError{EISDIR});
-    }
-    // The size is a hint only: the file may grow or shrink while it is read.
-    // One byte more than the size is asked for, so that a regular file that
-    // ends where fstat said shows its end by a short read.
-    const std::size_t expected_size = info.st_size > 0 ? static_cast<std::size_t>(info.st_size) : 0;
-    reserve(expected_size > 0 ? expected_size + 1 : 4096);
-    std::size_t used = 0;
-    for (;;) {
-      if (used == capacity_) {
-        grow(capacity_ * 2, used);
-      }
-      const std::size_t wanted = capacity_ - used;
-      const ssize_t got = ::read(fd.get(), buffer_.get() + used, wanted);
-      if (got < 0) {
-        if (errno == EINTR) {
-          continue;
-        }
-        return tl::make_unexpected(OsError{errno});
-      }
-      if (got == 0) {
-        break;
-      }
-      used += static_cast<std::size_t>(got);
-      if (S_ISREG(info.st_mode) && used == expected_size &&
-          static_cast<std::size_t>(got) < wanted) {
-        break;
-      }
-    }
-    return std::string_view(buffer_.get(), used);
-  }
-
- private:
-  void reserve(std::size_t capacity) {
-    if (capacity > capacity_) {
-      grow(capacity, 0);
-    }
-  }
-  // A larger buffer holding the first `used` bytes of the current one.
-  void grow(std::size_t capacity, std::size_t used) {
-    auto larger = std::make_unique_for_overwrite<char[]>(capacity);
-    std::copy_n(buffer_.get(), used, larger.get());
-    buffer_ = std::move(larger);
-    capacity_ = capacity;
-  }
-
-  std::unique_ptr<char[]> buffer_;
-  std::size_t capacity_ = 0;
 };
 
 std::span<const std::uint8_t> as_bytes(std::string_view text) {
