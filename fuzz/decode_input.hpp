@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "fuzz_support.hpp"
+#include "support/exact_buffer.hpp"
 
 namespace quorvel::fuzz {
 
@@ -31,6 +32,24 @@ inline bool read_decode_input(Bytes input, DecodeInput& out) {
   }
   out.data = input;
   return true;
+}
+
+// The body of the two decoder targets: `decode(descriptors, subsets, tables,
+// data, limits)` over the input, with the data in an exact copy so that a
+// read past its end is caught.
+template <class Decode>
+int run_decoder(Bytes input, Decode decode) {
+  DecodeInput decode_input;
+  if (!read_decode_input(input, decode_input)) {
+    return 0;
+  }
+  const testing::ExactBuffer section4(decode_input.data);
+  const auto decoded = decode(decode_input.descriptors, decode_input.subsets, fixed_tables(),
+                              section4.span(), kFuzzDecodeLimits);
+  if (decoded) {
+    consume(*decoded);
+  }
+  return 0;
 }
 
 }  // namespace quorvel::fuzz

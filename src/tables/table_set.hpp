@@ -70,11 +70,11 @@ class TableSet {
   }
 
   std::optional<std::string_view> find_meaning(std::uint32_t code, std::uint64_t raw) const {
-    const auto table = maps_.code_tables.find(code);
-    if (table == maps_.code_tables.end()) {
+    const CodeTable* table = find_code_table(code);
+    if (table == nullptr) {
       return std::nullopt;
     }
-    const std::string_view* meaning = table->second.find(raw);
+    const std::string_view* meaning = table->find(raw);
     if (meaning == nullptr) {
       return std::nullopt;
     }

@@ -144,8 +144,9 @@ class CompressedLayout {
         increment_missing <= std::numeric_limits<std::uint64_t>::max() - reference_raw) {
       // Every increment is there and no sum leaves 64 bits: the common case,
       // read without checks per entry.
-      read_increments(value, reference_raw, reference_missing, increment_bits, increment_missing,
-                      how, with_meanings ? tables_.find_code_table(code) : nullptr);
+      read_increments(code, name, reference_raw, reference_missing, increment_bits,
+                      increment_missing, how,
+                      with_meanings ? tables_.find_code_table(code) : nullptr);
       return hand_over();
     }
     for (std::uint32_t k = 0; k < subsets_; ++k) {
@@ -186,25 +187,25 @@ class CompressedLayout {
 
   // Fills column_ from the increments that follow, all of which the caller
   // has checked are present and keep reference + increment within 64 bits.
-  void read_increments(DecodedValue value, std::uint64_t reference_raw, bool reference_missing,
-                       std::uint32_t increment_bits, std::uint64_t increment_missing,
-                       const NumericRead& how, const CodeTable* meanings) {
+  void read_increments(std::uint32_t code, std::string_view name, std::uint64_t reference_raw,
+                       bool reference_missing, std::uint32_t increment_bits,
+                       std::uint64_t increment_missing, const NumericRead& how,
+                       const CodeTable* meanings) {
     // Scaled values in 64-bit arithmetic when the largest and smallest sums fit.
     const __int128 lowest = how.reference + static_cast<__int128>(reference_raw);
     const __int128 highest = lowest + static_cast<__int128>(increment_missing);
     const bool narrow = lowest >= std::numeric_limits<std::int64_t>::min() &&
                         highest <= std::numeric_limits<std::int64_t>::max();
     const auto reference64 = static_cast<std::int64_t>(narrow ? lowest : 0);
-    const bool any_missing = how.missing_allowed;
     for (DecodedValue& entry : column_) {
       const std::uint64_t increment = reader_.read_present_bits(increment_bits);
-      // Field by field: copying a whole record just built costs more.
-      entry.name = value.name;
-      entry.descriptor = value.descriptor;
+      // Field by field, as in fill_column.
+      entry.name = name;
+      entry.descriptor = code;
       entry.text = DecodedValue::kNoText;
       entry.has_raw = true;
       entry.has_meaning = false;
-      if (reference_missing || (any_missing && increment == increment_missing)) {
+      if (reference_missing || (how.missing_allowed && increment == increment_missing)) {
         entry.raw = reference_raw;
         entry.has_raw_value = false;
       } else {
