@@ -39,7 +39,10 @@ class BitWriter:
     """
 
     def __init__(self) -> None:
-        self._value = 0
+        # The bits written so far as text, joined only when the bytes are
+        # asked for: shifting one growing integer would make long messages
+        # cost the square of their length.
+        self._chunks: list[str] = []
         self._bit_count = 0
 
     @property
@@ -52,7 +55,8 @@ class BitWriter:
             raise ValueError(f"width {width} is outside 0..64")
         if not 0 <= value < (1 << width):
             raise ValueError(f"value {value} does not fit in {width} bits")
-        self._value = (self._value << width) | value
+        if width:
+            self._chunks.append(format(value, f"0{width}b"))
         self._bit_count += width
         return self
 
@@ -71,7 +75,8 @@ class BitWriter:
 
     def to_bytes(self) -> bytes:
         pad = -self._bit_count % 8
-        return (self._value << pad).to_bytes((self._bit_count + pad) // 8, "big")
+        text = "".join(self._chunks) + "0" * pad
+        return int(text, 2).to_bytes(len(text) // 8, "big") if text else b""
 
     def __bytes__(self) -> bytes:
         return self.to_bytes()

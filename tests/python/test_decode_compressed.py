@@ -294,12 +294,7 @@ def test_large_result_in_order_and_values_outlive_the_list():
         expected_columns.append([text(T32, n.decode(), (group * subsets + k + 1) * 1000 + 4)
                                  for k, n in enumerate(names)])
     codes = [1001, 1003, 12101, T32.code] * groups
-    # As bits() packs them, faster for this many fields.
-    packed = "".join(format(f[0], f"0{f[1]}b") if f[1] else "" for f in
-                     ((int.from_bytes(f, "big"), 8 * len(f)) if isinstance(f, bytes) else f
-                      for f in fields))
-    packed += "0" * (-len(packed) % 8)
-    data = int(packed, 2).to_bytes(len(packed) // 8, "big")
+    data = bits(*fields)
     tables = tables_with(extra=(T32,))
     values = decode(codes, data, subsets=subsets, compressed=True, tables=tables)
     assert len(values) == 4 * groups * subsets
