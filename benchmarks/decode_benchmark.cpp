@@ -7,11 +7,11 @@
 
 #include <benchmark/benchmark.h>
 
-#include "bitstream/decoding/decode.hpp"
-#include "lib/file_io.hpp"
-#include "message/scanner.hpp"
-#include "message/section_parser.hpp"
-#include "tables/definitions_root.hpp"
+#include "core/decode/decode.hpp"
+#include "core/base/file_io.hpp"
+#include "core/message/scanner.hpp"
+#include "core/message/section_parser.hpp"
+#include "core/tables/definitions_root.hpp"
 
 namespace quorvel {
 namespace {

@@ -53,7 +53,7 @@ from pathlib import Path
 from typing import Callable, List, Optional
 
 HERE = Path(__file__).resolve()
-sys.path.insert(0, str(HERE.parents[1] / "tests" / "python"))
+sys.path.insert(0, str(HERE.parents[1] / "tests" / "py"))
 from eccodes_reference import edition, split_messages  # noqa: E402
 
 import _quorvel  # noqa: E402

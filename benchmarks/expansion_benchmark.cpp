@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "tables/expansion.hpp"
-#include "tables/table_directory.hpp"
-#include "tables/table_set.hpp"
+#include "core/tables/expansion.hpp"
+#include "core/tables/formats/table_directory.hpp"
+#include "core/tables/table_set.hpp"
 
 namespace quorvel {
 namespace {

@@ -13,8 +13,8 @@
 #include <string_view>
 #include <vector>
 
-#include "message/scanner.hpp"
-#include "message/section_parser.hpp"
+#include "core/message/scanner.hpp"
+#include "core/message/section_parser.hpp"
 #include "support/message_builder.hpp"
 
 namespace quorvel {

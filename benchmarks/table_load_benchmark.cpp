@@ -8,10 +8,10 @@
 
 #include <benchmark/benchmark.h>
 
-#include "lib/file_io.hpp"
-#include "tables/bufr4_loader.hpp"
-#include "tables/table_directory.hpp"
-#include "tables/table_set.hpp"
+#include "core/base/file_io.hpp"
+#include "core/tables/formats/bufr4_loader.hpp"
+#include "core/tables/formats/table_directory.hpp"
+#include "core/tables/table_set.hpp"
 
 namespace quorvel {
 namespace {

@@ -20,7 +20,7 @@ import subprocess
 import sys
 from pathlib import Path
 
-sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests" / "python"))
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests" / "py"))
 from builder import BitWriter, build_message  # noqa: E402
 
 LIMIT_BYTES = 64 * 1024

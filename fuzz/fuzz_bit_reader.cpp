@@ -13,7 +13,7 @@
 #include <string>
 #include <variant>
 
-#include "bitstream/bit_reader.hpp"
+#include "core/decode/bit_reader.hpp"
 #include "fuzz_support.hpp"
 #include "support/exact_buffer.hpp"
 #include "support/reference_bit_reader.hpp"

@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "fuzz_support.hpp"
-#include "tables/bufr4_loader.hpp"
+#include "core/tables/formats/bufr4_loader.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const auto& scratch = quorvel::fuzz::ScratchDirectory::get();

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "fuzz_support.hpp"
-#include "tables/table_directory.hpp"
+#include "core/tables/formats/table_directory.hpp"
 
 namespace {
 

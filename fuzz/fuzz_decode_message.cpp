@@ -10,9 +10,9 @@
 #include <cstdint>
 #include <string_view>
 
-#include "bitstream/decoding/decode.hpp"
+#include "core/decode/decode.hpp"
 #include "fuzz_support.hpp"
-#include "message/section_parser.hpp"
+#include "core/message/section_parser.hpp"
 #include "support/exact_buffer.hpp"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "bitstream/decoding/decode.hpp"
+#include "core/decode/decode.hpp"
 #include "decode_input.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "fuzz_support.hpp"
-#include "tables/table_directory.hpp"
+#include "core/tables/formats/table_directory.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const auto& scratch = quorvel::fuzz::ScratchDirectory::get();

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "fuzz_support.hpp"
-#include "tables/expansion.hpp"
+#include "core/tables/expansion.hpp"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <cstdint>
 
 #include "fuzz_support.hpp"
-#include "message/scanner.hpp"
-#include "message/section_parser.hpp"
+#include "core/message/scanner.hpp"
+#include "core/message/section_parser.hpp"
 #include "support/exact_buffer.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

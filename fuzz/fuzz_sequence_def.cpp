@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "fuzz_support.hpp"
-#include "tables/expansion.hpp"
-#include "tables/table_directory.hpp"
+#include "core/tables/expansion.hpp"
+#include "core/tables/formats/table_directory.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const auto& scratch = quorvel::fuzz::ScratchDirectory::get();

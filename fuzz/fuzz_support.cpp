@@ -9,7 +9,7 @@
 #include <optional>
 #include <system_error>
 
-#include "tables/table_directory.hpp"
+#include "core/tables/formats/table_directory.hpp"
 
 namespace quorvel::fuzz {
 namespace {

@@ -11,8 +11,8 @@
 #include <string_view>
 #include <vector>
 
-#include "bitstream/decoding/decode.hpp"
-#include "tables/table_set.hpp"
+#include "core/decode/decode.hpp"
+#include "core/tables/table_set.hpp"
 
 namespace quorvel::fuzz {
 

@@ -34,4 +34,4 @@ scripts/fuzz.sh
 
 echo "== Python tests"
 scripts/install.sh
-.venv/bin/python -m pytest tests/python -q -p no:cacheprovider "$@"
+.venv/bin/python -m pytest tests/py -q -p no:cacheprovider "$@"

@@ -7,7 +7,7 @@
 #
 # Extra arguments go to pytest as they are, e.g. `-k name` or `-x`; when one
 # of them names a test file or folder (with or without ::test), only what
-# they name runs, otherwise all of tests/python. The package must be
+# they name runs, otherwise all of tests/py. The package must be
 # installed in .venv first (scripts/install.sh); for stacks with file names
 # and line numbers install it with debug information:
 #
@@ -26,7 +26,7 @@
 # calls of one test is the sign to look there.
 #
 # Each Hypothesis test keeps its own number of examples; the "valgrind"
-# profile of tests/python/conftest.py only drops the health check on slow
+# profile of tests/py/conftest.py only drops the health check on slow
 # generation. Child processes (the command-line tests, mypy) run natively.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -48,7 +48,7 @@ mkdir -p "$(dirname "$log")"
 export PYTHONMALLOC=malloc
 export QUORVEL_HYPOTHESIS_PROFILE=${QUORVEL_HYPOTHESIS_PROFILE:-valgrind}
 
-targets=(tests/python)
+targets=(tests/py)
 for arg in "$@"; do
   if [[ $arg != -* && -e ${arg%%::*} ]]; then
     targets=()

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes src/tables/unicode_tables.inc from the Unicode Character Database.
+"""Writes src/core/base/unicode_tables.inc from the Unicode Character Database.
 
 The tables are sorted, merged code-point ranges for two sets:
 
@@ -31,7 +31,7 @@ RANGES_PER_LINE = 4
 
 REPO_ROOT = Path(__file__).resolve().parent.parent
 DEFAULT_UCD = Path("/usr/share/unicode")
-DEFAULT_OUTPUT = REPO_ROOT / "src" / "tables" / "unicode_tables.inc"
+DEFAULT_OUTPUT = REPO_ROOT / "src" / "core" / "base" / "unicode_tables.inc"
 
 
 def header_version(path: Path) -> str:

@@ -39,7 +39,7 @@ from typing import Dict, List, Sequence, Tuple
 
 import numpy as np
 
-sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests" / "python"))
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests" / "py"))
 from builder import build_message  # noqa: E402
 
 MASTER_VERSION = 37

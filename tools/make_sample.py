@@ -17,7 +17,7 @@ from decimal import Decimal
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[1]
-sys.path.insert(0, str(ROOT / "tests" / "python"))
+sys.path.insert(0, str(ROOT / "tests" / "py"))
 
 from builder import BitWriter, build_message  # noqa: E402
 

@@ -1,0 +1,445 @@
+// The descriptor walk shared by the uncompressed and the compressed decoder:
+// sequences, replication, operators, bitmaps and back-references. What is
+// read for an element, a factor, a marker or a back-reference differs between
+// the two layouts and comes from the Layout policy:
+//
+//   Status associated_field(std::uint32_t width);
+//   Expected<std::optional<double>> element(const ElementFields& element);
+//       appends the element's value(s) and returns the value a bitmap
+//       definition takes (nullopt: the bitmap takes nothing);
+//   Expected<std::uint64_t> replication_factor(const ElementFields& factor);
+//   Status marker(std::uint32_t code);
+//   Status back_reference(const ElementFields& element);
+//   BufrError too_deep();
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/decode/decoded_value.hpp"
+#include "core/base/bufr_error.hpp"
+#include "core/message/descriptor.hpp"
+#include "core/tables/table_set.hpp"
+
+namespace quorvel {
+
+// Bounds on the work one decode may do, far above any real message: a small
+// hostile message could otherwise repeat values or empty groups without end.
+//
+// The value bound follows the size of the data area, because a compressed
+// column of 65535 subsets can cost as little as seven bits: 32 values per
+// octet (twice the densest real message we know, satellite winds with
+// quality bitmaps), never fewer than 2^21 and never more than 2^23. A data
+// area of up to 64 KB thus yields at most 2^21 values, about 150 MB as
+// Python objects; 2^23 needs a data area of 256 KB or more.
+struct DecodeLimits {
+  static constexpr std::uint64_t kValuesPerDataOctet = 32;
+  static constexpr std::uint64_t kMinValues = std::uint64_t{1} << 21;
+  static constexpr std::uint64_t kMaxValues = std::uint64_t{1} << 23;
+
+  // Values one decode may make; 0 scales the bound to the data area.
+  std::uint64_t max_values = 0;
+  // Descriptors visited, including those that read and append nothing.
+  std::uint64_t max_steps = std::uint64_t{1} << 26;
+
+  // These limits with the value bound settled for a data area of
+  // `data_octets`.
+  [[nodiscard]] constexpr DecodeLimits for_data(std::size_t data_octets) const {
+    if (max_values != 0) {
+      return *this;
+    }
+    const std::uint64_t octets = std::min<std::uint64_t>(data_octets, kMaxValues);
+    return {std::clamp(octets * kValuesPerDataOctet, kMinValues, kMaxValues), max_steps};
+  }
+};
+
+inline constexpr int kMaxDecodeDepth = 64;
+inline constexpr std::string_view kTextUnit = "CCITT IA5";
+
+// The fields of a Table B element that reading needs. Usually those of the
+// table's definition; a 2-25-255 back-reference reads an altered copy.
+struct ElementFields {
+  std::uint32_t code = 0;
+  std::string_view name;
+  bool is_text = false;
+  std::int32_t scale = 0;
+  std::int64_t reference = 0;
+  std::uint32_t width = 0;
+
+  static ElementFields of(const ElementDefinition& definition) {
+    return ElementFields{definition.code, definition.name, definition.unit == kTextUnit,
+                         definition.scale, definition.reference, definition.width};
+  }
+};
+
+// Operator state: fresh for each uncompressed subset, one for a compressed message.
+struct DecodeState {
+  std::int32_t width_change = 0;
+  std::int32_t scale_change = 0;
+  std::int64_t reference_multiplier = 1;
+  std::uint32_t associated_field_width = 0;
+  bool next_width_pending = false;
+  std::uint32_t next_width = 0;
+  bool text_width_override = false;
+  std::uint32_t text_width = 0;
+  bool bitmap_defining = false;
+  std::vector<std::uint8_t> bitmap;
+  std::size_t bitmap_cursor = 0;
+  std::size_t history_start = 0;
+  std::vector<ElementFields> history;
+
+  // Back to the start-of-subset state, keeping the vectors' storage.
+  void reset() {
+    width_change = 0;
+    scale_change = 0;
+    reference_multiplier = 1;
+    associated_field_width = 0;
+    next_width_pending = false;
+    next_width = 0;
+    text_width_override = false;
+    text_width = 0;
+    bitmap_defining = false;
+    bitmap.clear();
+    bitmap_cursor = 0;
+    history_start = 0;
+    history.clear();
+  }
+};
+
+// How a numeric element is read under the current operators.
+struct NumericRead {
+  std::uint32_t width = 0;
+  double divisor = 1.0;
+  __int128 reference = 0;
+  bool missing_allowed = true;
+};
+
+// 10^scale as the double power, as every scaled value divides by it. The
+// common scales come from a table of the same powers.
+inline double power_of_ten(std::int64_t scale) {
+  constexpr std::int64_t kTabled = 64;
+  static const std::array<double, 2 * kTabled + 1> table = [] {
+    std::array<double, 2 * kTabled + 1> powers{};
+    for (std::int64_t k = -kTabled; k <= kTabled; ++k) {
+      powers[static_cast<std::size_t>(k + kTabled)] = std::pow(10.0, static_cast<double>(k));
+    }
+    return powers;
+  }();
+  if (scale >= -kTabled && scale <= kTabled) {
+    return table[static_cast<std::size_t>(scale + kTabled)];
+  }
+  return std::pow(10.0, static_cast<double>(scale));
+}
+
+inline NumericRead numeric_read(const ElementFields& element, const DecodeState& state) {
+  NumericRead read;
+  if (state.next_width_pending) {
+    read.width = state.next_width;
+  } else {
+    read.width = static_cast<std::uint32_t>(
+        std::max<std::int64_t>(0, std::int64_t{element.width} + state.width_change));
+  }
+  read.divisor = power_of_ten(std::int64_t{element.scale} + state.scale_change);
+  read.reference = static_cast<__int128>(element.reference) * state.reference_multiplier;
+  read.missing_allowed = descriptor_x(element.code) != 31;
+  return read;
+}
+
+inline std::uint32_t text_read_width(const ElementFields& element, const DecodeState& state) {
+  return state.text_width_override ? state.text_width : element.width;
+}
+
+inline bool is_missing(std::uint64_t raw, std::uint32_t width, bool missing_allowed) {
+  return missing_allowed && width < 64 && raw == (std::uint64_t{1} << width) - 1;
+}
+
+inline double scaled_value(__int128 reference, std::uint64_t raw, double divisor) {
+  const __int128 sum = reference + static_cast<__int128>(raw);
+  // Converting a 64-bit integer is one instruction; a wider one is a call.
+  if (sum >= std::numeric_limits<std::int64_t>::min() &&
+      sum <= std::numeric_limits<std::int64_t>::max()) {
+    return static_cast<double>(static_cast<std::int64_t>(sum)) / divisor;
+  }
+  return static_cast<double>(sum) / divisor;
+}
+
+// The repeat count a replication factor's value gives: none or negative is 0,
+// beyond the unsigned 64-bit range saturates.
+inline std::uint64_t replication_count(std::optional<double> value) {
+  if (!value || !(*value > 0.0)) {
+    return 0;
+  }
+  if (*value >= 18446744073709551616.0) {
+    return std::numeric_limits<std::uint64_t>::max();
+  }
+  return static_cast<std::uint64_t>(*value);
+}
+
+// The octet a bitmap definition takes from a 0-31-031 value.
+inline std::uint8_t bitmap_octet(double value) {
+  if (!(value > 0.0)) {
+    return 0;
+  }
+  return static_cast<std::uint8_t>(std::min(255.0, value));
+}
+
+// Character data as text: none when every octet is 0xFF; octets from 0x80 up
+// become '?'; trailing white space goes.
+std::optional<std::string> decode_text(std::string_view octets);
+
+template <class Layout>
+class DescriptorWalk {
+ public:
+  DescriptorWalk(Layout& layout, const TableSet& tables, DecodeState& state,
+                 const DecodeLimits& limits)
+      : layout_(layout), tables_(tables), state_(state), limits_(limits) {}
+
+  Status walk(std::span<const std::uint32_t> codes, int depth) {
+    if (depth > kMaxDecodeDepth) {
+      return layout_.too_deep();
+    }
+    for (std::size_t i = 0; i < codes.size(); ++i) {
+      if (++steps_ > limits_.max_steps) {
+        return BufrError::too_many_decode_steps(limits_.max_steps);
+      }
+      const std::uint32_t code = codes[i];
+      switch (descriptor_f(code)) {
+        case 0:
+          QV_TRY(element(code));
+          break;
+        case 1:
+          QV_TRY(replication(codes, i, depth));
+          break;
+        case 2:
+          QV_TRY(op(code));
+          break;
+        case 3: {
+          const SequenceDefinition* sequence = tables_.find_sequence(code);
+          if (sequence == nullptr) {
+            return BufrError::missing_sequence(code);
+          }
+          QV_TRY(walk(sequence->members, depth + 1));
+          break;
+        }
+        default:
+          return BufrError::invalid_descriptor(code);
+      }
+    }
+    return {};
+  }
+
+ private:
+  Status element(std::uint32_t code) {
+    if (state_.associated_field_width != 0 && descriptor_x(code) != 31) {
+      QV_TRY(layout_.associated_field(state_.associated_field_width));
+    }
+    const ElementDefinition* definition = tables_.find_element(code);
+    if (definition == nullptr) {
+      return BufrError::missing_element(code);
+    }
+    const ElementFields fields = ElementFields::of(*definition);
+    QV_ASSIGN_OR_RETURN(const std::optional<double> bitmap_value, layout_.element(fields));
+    state_.next_width_pending = false;
+    if (code == 31031 && state_.bitmap_defining) {
+      if (bitmap_value) {
+        state_.bitmap.push_back(bitmap_octet(*bitmap_value));
+      }
+    } else {
+      state_.history.push_back(fields);
+    }
+    return {};
+  }
+
+  // The group after the replication descriptor at codes[i]; moves i past it.
+  Status replication(std::span<const std::uint32_t> codes, std::size_t& i, int depth) {
+    const std::uint32_t code = codes[i];
+    const std::size_t x = descriptor_x(code);
+    const std::uint32_t y = descriptor_y(code) & 0xFFu;
+    const std::size_t following = codes.size() - i - 1;
+    if (x == 0 || following < x) {
+      return BufrError::unsupported_replication(code);
+    }
+    if (y != 0) {
+      const auto group = codes.subspan(i + 1, x);
+      for (std::uint32_t copy = 0; copy < y; ++copy) {
+        QV_TRY(walk(group, depth + 1));
+      }
+      i += x;
+      return {};
+    }
+    if (following < x + 1) {
+      return BufrError::missing_replication_factor(code);
+    }
+    const std::uint32_t factor_code = codes[i + 1];
+    const ElementDefinition* factor = tables_.find_element(factor_code);
+    if (factor == nullptr) {
+      return BufrError::missing_element(factor_code);
+    }
+    const ElementFields fields = ElementFields::of(*factor);
+    QV_ASSIGN_OR_RETURN(const std::uint64_t count, layout_.replication_factor(fields));
+    state_.history.push_back(fields);
+    const auto group = codes.subspan(i + 2, x);
+    for (std::uint64_t copy = 0; copy < count; ++copy) {
+      QV_TRY(walk(group, depth + 1));
+    }
+    i += x + 1;
+    return {};
+  }
+
+  Status op(std::uint32_t code) {
+    const std::uint32_t x = descriptor_x(code);
+    const std::uint32_t y = descriptor_y(code) & 0xFFu;
+    const auto signed_y = static_cast<std::int32_t>(y);
+    switch (x) {
+      case 1:
+        state_.width_change = y == 0 ? 0 : signed_y - 128;
+        return {};
+      case 2:
+        state_.scale_change = y == 0 ? 0 : signed_y - 128;
+        return {};
+      case 3:
+        // New reference values travel in section 4 until 2-03-255.
+        if (y != 0 && y != 255) {
+          return BufrError::unsupported_data_operator(code);
+        }
+        return {};
+      case 4:
+        state_.associated_field_width = y;
+        return {};
+      case 5:
+      case 9:
+      case 21:
+        // Inserted characters, IEEE floating point, data not present: all
+        // change what section 4 holds.
+        if (y != 0) {
+          return BufrError::unsupported_data_operator(code);
+        }
+        return {};
+      case 6:
+        state_.next_width_pending = true;
+        state_.next_width = y;
+        return {};
+      case 7:
+        return scale_operator(code, y);
+      case 8:
+        state_.text_width_override = y != 0;
+        state_.text_width = 8 * y;
+        return {};
+      case 22:
+      case 62:
+        return y == 0 ? layout_.marker(code) : Status{};
+      case 36:
+        if (y != 0) {
+          return {};
+        }
+        QV_TRY(layout_.marker(code));
+        state_.bitmap_defining = true;
+        state_.bitmap.clear();
+        state_.bitmap_cursor = 0;
+        state_.history_start = state_.history.size();
+        return {};
+      case 23:
+      case 24:
+      case 25:
+      case 32:
+        return y == 255 ? back_reference(x == 25) : layout_.marker(code);
+      case 26:
+      case 27:
+      case 29:
+      case 30:
+      case 31:
+      case 33:
+      case 34:
+      case 35:
+      case 37:
+      case 38:
+      case 39:
+      case 40:
+      case 41:
+      case 42:
+        QV_TRY(layout_.marker(code));
+        if ((x == 35 && y == 0) || (x == 37 && y != 0)) {
+          state_.bitmap.clear();
+          state_.bitmap_cursor = 0;
+          state_.history_start = 0;
+        } else if (x == 37) {
+          state_.bitmap_cursor = 0;
+        }
+        return {};
+      default:
+        return {};
+    }
+  }
+
+  Status scale_operator(std::uint32_t code, std::uint32_t y) {
+    if (y == 0) {
+      state_.width_change = 0;
+      state_.scale_change = 0;
+      state_.reference_multiplier = 1;
+      return {};
+    }
+    // 10^19 no longer fits the signed 64-bit multiplier.
+    if (y > 18) {
+      return BufrError::scale_operator_too_large(code);
+    }
+    std::int64_t multiplier = 1;
+    for (std::uint32_t k = 0; k < y; ++k) {
+      multiplier *= 10;
+    }
+    state_.scale_change = static_cast<std::int32_t>(y);
+    state_.width_change = static_cast<std::int32_t>((10 * y + 2) / 3);
+    state_.reference_multiplier = multiplier;
+    return {};
+  }
+
+  Status back_reference(bool difference) {
+    auto& bitmap = state_.bitmap;
+    if (bitmap.empty() || state_.bitmap_cursor >= bitmap.size()) {
+      return {};
+    }
+    std::size_t p = state_.bitmap_cursor;
+    while (p < bitmap.size() && bitmap[p] == 1) {
+      ++p;
+    }
+    state_.bitmap_cursor = p == bitmap.size() ? p : p + 1;
+    if (p == bitmap.size()) {
+      return {};
+    }
+    const std::size_t base =
+        state_.history_start > bitmap.size() ? state_.history_start - bitmap.size() : 0;
+    const std::size_t index = base + p;
+    if (index >= state_.history.size()) {
+      return BufrError::bitmap_outside_history();
+    }
+    ElementFields fields = state_.history[index];
+    if (difference) {
+      // Differences are signed: one more bit, centred on zero.
+      const std::uint32_t width = fields.width;
+      if (!fields.is_text && width >= 64) {
+        return BufrError::difference_reference_too_wide(fields.code, width);
+      }
+      fields.reference = width >= 64   ? 0
+                         : width == 63 ? std::numeric_limits<std::int64_t>::min()
+                                       : -(std::int64_t{1} << width);
+      fields.width = width >= 65535 ? width : width + 1;
+    }
+    return layout_.back_reference(fields);
+  }
+
+  Layout& layout_;
+  const TableSet& tables_;
+  DecodeState& state_;
+  const DecodeLimits& limits_;
+  std::uint64_t steps_ = 0;
+};
+
+}  // namespace quorvel

@@ -1,0 +1,39 @@
+// scan_messages: finds every "BUFR" message in a buffer by its marker and
+// declared length, without parsing it. Slices are positions into the caller's
+// buffer; nothing is copied.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "core/base/bufr_error.hpp"
+#include "core/message/section_parser.hpp"
+
+namespace quorvel {
+
+struct MessageSlice {
+  std::size_t start = 0;
+  std::size_t length = 0;  // the declared total length
+
+  friend bool operator==(const MessageSlice&, const MessageSlice&) = default;
+};
+
+// Every message in `buffer`, in order. Octets before, between and after
+// messages are skipped. Fails with TooShort for a marker with fewer than eight
+// octets behind it or a declared length of 0, and with SectionTruncated
+// (section 0, marker offset) for a declared length running past the end.
+Expected<std::vector<MessageSlice>> scan_messages(std::span<const std::uint8_t> buffer);
+
+// The octets of `slice` within the scanned `buffer`.
+inline std::span<const std::uint8_t> slice_bytes(std::span<const std::uint8_t> buffer,
+                                                 const MessageSlice& slice) {
+  return buffer.subspan(slice.start, slice.length);
+}
+
+// Scans `buffer` and parses every message found, in order; the first failure
+// ends the whole operation.
+Expected<std::vector<BufrMessage>> parse_all_messages(std::span<const std::uint8_t> buffer);
+
+}  // namespace quorvel

@@ -1,0 +1,106 @@
+#include "core/tables/definitions_root.hpp"
+
+#include <initializer_list>
+#include <optional>
+
+#include <fmt/format.h>
+
+#include "core/base/file_io.hpp"
+#include "core/tables/formats/table_directory.hpp"
+#include "core/base/text_rules.hpp"
+
+namespace quorvel {
+namespace {
+
+// The parent of `path` as its text before the last '/', or nothing when the
+// path has no parent ("/" alone, or an empty path).
+std::optional<std::string> parent_of(const std::string& path) {
+  std::string trimmed = path;
+  while (trimmed.size() > 1 && trimmed.back() == '/') {
+    trimmed.pop_back();
+  }
+  if (trimmed.empty() || trimmed == "/") {
+    return std::nullopt;
+  }
+  const std::size_t slash = trimmed.rfind('/');
+  if (slash == std::string::npos) {
+    return std::string();
+  }
+  return slash == 0 ? std::string("/") : trimmed.substr(0, slash);
+}
+
+std::string joined(const std::string& root, std::initializer_list<std::string> components) {
+  std::string path = root;
+  for (const std::string& component : components) {
+    path = join_path(path, component);
+  }
+  return path;
+}
+
+}  // namespace
+
+Expected<std::string> resolve_table_directory(const std::string& path) {
+  std::string current = path;
+  for (int aliases = 0;; ++aliases) {
+    if (is_directory(current)) {
+      return current;
+    }
+    if (!is_regular_file(current)) {
+      return BufrError::table_directory_missing(to_utf8_lossy(current));
+    }
+    if (aliases == kMaxTableAliases) {
+      return BufrError::table_alias_loop(to_utf8_lossy(path), kMaxTableAliases);
+    }
+    auto content = read_whole_file(current);
+    if (!content) {
+      return BufrError::io(content.error().code);
+    }
+    const std::string_view text(reinterpret_cast<const char*>(content->data()), content->size());
+    if (utf8_valid_up_to(text) != text.size()) {
+      return BufrError::io_invalid_utf8();
+    }
+    const std::string_view alias = trim_white_space(text);
+    if (alias.empty() || alias.find_first_of("/\\") != std::string_view::npos) {
+      return BufrError::invalid_table_alias(to_utf8_lossy(current), alias);
+    }
+    const auto parent = parent_of(current);
+    if (!parent) {
+      return BufrError::table_directory_missing(to_utf8_lossy(current));
+    }
+    current = parent->empty() ? std::string(alias) : join_path(*parent, alias);
+  }
+}
+
+Expected<TableSet> select_definition_tables(const std::string& root, const BufrMessage& message) {
+  const std::string tables = joined(root, {"bufr", "tables", fmt::format("{}", message.master_table_number)});
+  QV_ASSIGN_OR_RETURN(
+      const std::string master,
+      resolve_table_directory(joined(tables, {"wmo", fmt::format("{}", message.master_tables_version_number)})));
+  TableMaps maps;
+  QV_TRY(read_table_directory(master, maps));
+  const unsigned local_version = message.local_tables_version_number;
+  if (local_version == 0) {
+    return TableSet(std::move(maps));
+  }
+  const std::string version_name = message.master_tables_version_number == 19
+                                       ? fmt::format("19-{}", local_version)
+                                       : fmt::format("{}", local_version);
+  const std::string local =
+      joined(tables, {"local", version_name, fmt::format("{}", message.originating_centre),
+                      fmt::format("{}", message.originating_subcentre)});
+  if (!path_exists(local)) {
+    return TableSet(std::move(maps));
+  }
+  if (const std::string file = join_path(local, "element.table"); path_exists(file)) {
+    QV_TRY(read_element_table(file, maps.elements));
+  }
+  if (const std::string file = join_path(local, "sequence.def"); path_exists(file)) {
+    QV_TRY(read_sequence_def(file, maps.sequences));
+  }
+  if (const std::string directory = join_path(local, "codetables"); path_exists(directory)) {
+    QV_TRY(read_code_tables(directory, maps.code_tables, maps.meanings));
+  }
+  return TableSet(std::move(maps));
+}
+
+}  // namespace quorvel

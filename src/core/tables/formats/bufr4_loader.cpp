@@ -1,0 +1,104 @@
+#include "core/tables/formats/bufr4_loader.hpp"
+
+#include <string_view>
+#include <vector>
+
+#include "core/base/file_io.hpp"
+#include "core/tables/formats/csv_reader.hpp"
+#include "core/tables/formats/table_directory.hpp"
+#include "core/base/text_rules.hpp"
+
+namespace quorvel {
+namespace {
+
+constexpr std::size_t kTableBFields = 8;
+constexpr std::size_t kTableDFields = 6;
+
+std::string element_type_of_unit(std::string_view unit) {
+  if (unit == "Code table") {
+    return "code";
+  }
+  if (unit == "Flag table") {
+    return "flags";
+  }
+  if (unit == "CCITT IA5") {
+    return "string";
+  }
+  return "long";
+}
+
+// Calls `row_handler` with the fields of every data record of `path`.
+template <class RowHandler>
+Status for_each_record(const std::string& path, RowHandler row_handler) {
+  auto bytes = read_whole_file(path);
+  if (!bytes) {
+    return BufrError::os_failure_text(bytes.error().code);
+  }
+  CsvReader reader(*bytes, kBufr4Csv);
+  std::vector<std::string_view> fields;
+  for (;;) {
+    QV_ASSIGN_OR_RETURN(const bool more, reader.next(fields));
+    if (!more) {
+      return {};
+    }
+    QV_TRY(row_handler(fields));
+  }
+}
+
+Status read_table_b(const std::string& path, ElementMap& elements) {
+  return for_each_record(path, [&](const std::vector<std::string_view>& fields) -> Status {
+    if (fields.size() < kTableBFields) {
+      return {};
+    }
+    ElementDefinition element;
+    QV_ASSIGN_OR_RETURN(element.code, parse_descriptor_code(fields[2]));
+    element.element_type = element_type_of_unit(fields[4]);
+    element.name = fields[3];
+    element.unit = fields[4];
+    QV_ASSIGN_OR_RETURN(element.scale, parse_i32_field(fields[5]));
+    QV_ASSIGN_OR_RETURN(element.reference, parse_i64_field(fields[6]));
+    QV_ASSIGN_OR_RETURN(element.width, parse_u16_field(fields[7]));
+    elements.insert_or_assign(element.code, std::move(element));
+    return {};
+  });
+}
+
+Status read_table_d(const std::string& path, SequenceMap& sequences) {
+  // Members of one file gather per sequence, in record order, even when other
+  // sequences' records stand between them.
+  SequenceMap in_file;
+  QV_TRY(for_each_record(path, [&](const std::vector<std::string_view>& fields) -> Status {
+    if (fields.size() < kTableDFields) {
+      return {};
+    }
+    QV_ASSIGN_OR_RETURN(const std::uint32_t code, parse_descriptor_code(fields[2]));
+    QV_ASSIGN_OR_RETURN(const std::uint32_t member, parse_descriptor_code(fields[5]));
+    SequenceDefinition& sequence = in_file[code];
+    sequence.code = code;
+    sequence.members.push_back(member);
+    return {};
+  }));
+  for (auto& [code, sequence] : in_file) {
+    sequences.insert_or_assign(code, std::move(sequence));
+  }
+  return {};
+}
+
+}  // namespace
+
+Expected<TableSet> load_bufr4_tables(const std::string& directory) {
+  TableMaps maps;
+  QV_ASSIGN_OR_RETURN(const std::vector<std::string> table_b,
+                      list_table_files(directory, "BUFRCREX_TableB_en_", ".csv"));
+  for (const std::string& path : table_b) {
+    QV_TRY(read_table_b(path, maps.elements));
+  }
+  QV_ASSIGN_OR_RETURN(const std::vector<std::string> table_d,
+                      list_table_files(directory, "BUFR_TableD_en_", ".csv"));
+  for (const std::string& path : table_d) {
+    QV_TRY(read_table_d(path, maps.sequences));
+  }
+  return TableSet(std::move(maps));
+}
+
+}  // namespace quorvel

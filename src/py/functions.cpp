@@ -1,0 +1,257 @@
+#include "py/functions.hpp"
+
+#include <string>
+#include <vector>
+
+
+#include "py/support/converters.hpp"
+#include "core/base/file_io.hpp"
+#include "py/module_state.hpp"
+#include "py/support/py_ref.hpp"
+#include "py/support/raise.hpp"
+#include "core/message/scanner.hpp"
+#include "core/message/section_parser.hpp"
+#include "py/support/boxed.hpp"
+#include "py/types/types.hpp"
+#include "core/tables/definitions_root.hpp"
+#include "core/tables/formats/table_directory.hpp"
+
+namespace quorvel::py {
+namespace {
+
+// Parses the single positional-or-keyword object argument `name` of `function`.
+PyObject* parse_one_argument(PyObject* args, PyObject* kwargs, const char* format,
+                             const char* name) {
+  const char* keywords[] = {name, nullptr};
+  PyObject* object = nullptr;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, format, const_cast<char**>(keywords), &object)) {
+    return nullptr;
+  }
+  return object;
+}
+
+PyObject* message_list(const ModuleState& state, std::vector<BufrMessage> messages) {
+  PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(messages.size())));
+  if (!list) {
+    return nullptr;
+  }
+  for (std::size_t i = 0; i < messages.size(); ++i) {
+    PyObject* item = wrap_bufr_message(state, std::move(messages[i]));
+    if (item == nullptr) {
+      return nullptr;
+    }
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
+  }
+  return list.release();
+}
+
+PyObject* parse_one(PyObject* module, std::span<const std::uint8_t> data) {
+  auto message = parse_message(data);
+  if (!message) {
+    return raise_error(message.error());
+  }
+  return wrap_bufr_message(module_state(module), std::move(*message));
+}
+
+PyObject* parse_all(PyObject* module, std::span<const std::uint8_t> data) {
+  auto messages = parse_all_messages(data);
+  if (!messages) {
+    return raise_error(messages.error());
+  }
+  return message_list(module_state(module), std::move(*messages));
+}
+
+// Runs `work` on the bytes of argument `data`.
+template <class Work>
+PyObject* with_bytes_argument(PyObject* module, PyObject* args, PyObject* kwargs,
+                              const char* format, Work work) {
+  return guarded([&]() -> PyObject* {
+    PyObject* object = parse_one_argument(args, kwargs, format, "data");
+    if (object == nullptr) {
+      return nullptr;
+    }
+    const auto data = convert_bytes(object, "data");
+    if (!data) {
+      return nullptr;
+    }
+    return work(module, *data);
+  });
+}
+
+// Reads the file named by argument `path` and runs `work` on its content.
+template <class Work>
+PyObject* with_file_argument(PyObject* module, PyObject* args, PyObject* kwargs,
+                             const char* format, Work work) {
+  return guarded([&]() -> PyObject* {
+    PyObject* object = parse_one_argument(args, kwargs, format, "path");
+    if (object == nullptr) {
+      return nullptr;
+    }
+    const auto path = convert_path(object, "path");
+    if (!path) {
+      return nullptr;
+    }
+    const auto content = read_whole_file(*path);
+    if (!content) {
+      return raise_os_error(content.error());
+    }
+    return work(module, std::span<const std::uint8_t>(*content));
+  });
+}
+
+PyObject* parse_bytes(PyObject* module, PyObject* args, PyObject* kwargs) {
+  return with_bytes_argument(module, args, kwargs, "O:parse_bytes", parse_one);
+}
+
+PyObject* parse_file(PyObject* module, PyObject* args, PyObject* kwargs) {
+  return with_file_argument(module, args, kwargs, "O:parse_file", parse_one);
+}
+
+PyObject* parse_all_bytes(PyObject* module, PyObject* args, PyObject* kwargs) {
+  return with_bytes_argument(module, args, kwargs, "O:parse_all_bytes", parse_all);
+}
+
+PyObject* parse_all_file(PyObject* module, PyObject* args, PyObject* kwargs) {
+  return with_file_argument(module, args, kwargs, "O:parse_all_file", parse_all);
+}
+
+PyObject* expand_descriptors_function(PyObject* /*module*/, PyObject* args, PyObject* kwargs) {
+  return guarded([&]() -> PyObject* {
+    static const char* const keywords[] = {"table_dir", "descriptors", nullptr};
+    PyObject* table_dir_object = nullptr;
+    PyObject* descriptors_object = nullptr;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OO:expand_descriptors",
+                                     const_cast<char**>(keywords), &table_dir_object,
+                                     &descriptors_object)) {
+      return nullptr;
+    }
+    const auto table_dir = convert_path(table_dir_object, "table_dir");
+    if (!table_dir) {
+      return nullptr;
+    }
+    const auto descriptors = convert_descriptors(descriptors_object, "descriptors");
+    if (!descriptors) {
+      return nullptr;
+    }
+    const auto tables = load_table_directory(*table_dir);
+    if (!tables) {
+      return raise_error(tables.error());
+    }
+    return expand_to_list(*tables, *descriptors);
+  });
+}
+
+const TableSet& table_set_of(const TableSet& tables) { return tables; }
+const TableSet& table_set_of(const TableSet* tables) { return *tables; }
+
+// The first message of `data`, decoded with the tables `obtain_tables`
+// gives for it (a TableSet, or a pointer to the caller's).
+template <class ObtainTables>
+PyObject* decode_first_message(PyObject* module, std::span<const std::uint8_t> data,
+                               ObtainTables obtain_tables) {
+  const auto slices = scan_messages(data);
+  if (!slices) {
+    return raise_error(slices.error());
+  }
+  if (slices->empty()) {
+    return raise_error(BufrError::missing_marker());
+  }
+  const auto message_bytes = slice_bytes(data, slices->front());
+  const auto message = parse_message(message_bytes);
+  if (!message) {
+    return raise_error(message.error());
+  }
+  auto tables = obtain_tables(*message);
+  if (!tables) {
+    return raise_error(tables.error());
+  }
+  return decode_to_list(module_state(module), *message, message_bytes, table_set_of(*tables));
+}
+
+// Parses (data, <second>) for a decode function; the second argument is
+// converted by `convert_second`, which returns nullopt with an exception set.
+template <class ConvertSecond, class Decode>
+PyObject* decode_function(PyObject* args, PyObject* kwargs, const char* format,
+                          const char* second_name, ConvertSecond convert_second, Decode decode) {
+  return guarded([&]() -> PyObject* {
+    const char* keywords[] = {"data", second_name, nullptr};
+    PyObject* data_object = nullptr;
+    PyObject* second_object = nullptr;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, format, const_cast<char**>(keywords),
+                                     &data_object, &second_object)) {
+      return nullptr;
+    }
+    const auto data = convert_bytes(data_object, "data");
+    if (!data) {
+      return nullptr;
+    }
+    auto second = convert_second(second_object, second_name);
+    if (!second) {
+      return nullptr;
+    }
+    return decode(*data, *second);
+  });
+}
+
+PyObject* decode_values(PyObject* module, PyObject* args, PyObject* kwargs) {
+  return decode_function(
+      args, kwargs, "OO:decode_values", "table_dir", convert_path,
+      [&](std::span<const std::uint8_t> data, const std::string& table_dir) {
+        return decode_first_message(module, data, [&](const BufrMessage&) {
+          return load_table_directory(table_dir);
+        });
+      });
+}
+
+PyObject* decode_values_with_tables(PyObject* module, PyObject* args, PyObject* kwargs) {
+  const ModuleState& state = module_state(module);
+  const auto convert_tables = [&](PyObject* object,
+                                  const char* name) -> std::optional<const TableSet*> {
+    const TableSet* tables = convert_table_set(state, object, name);
+    if (tables == nullptr) {
+      return std::nullopt;
+    }
+    return tables;
+  };
+  return decode_function(
+      args, kwargs, "OO:decode_values_with_tables", "tables", convert_tables,
+      [&](std::span<const std::uint8_t> data, const TableSet* tables) {
+        return decode_first_message(module, data, [&](const BufrMessage&) {
+          return Expected<const TableSet*>(tables);
+        });
+      });
+}
+
+PyObject* decode_values_with_definitions(PyObject* module, PyObject* args, PyObject* kwargs) {
+  return decode_function(
+      args, kwargs, "OO:decode_values_with_definitions", "definitions_root",
+      convert_path, [&](std::span<const std::uint8_t> data, const std::string& root) {
+        return decode_first_message(module, data, [&](const BufrMessage& message) {
+          return select_definition_tables(root, message);
+        });
+      });
+}
+
+}  // namespace
+
+PyMethodDef module_functions[] = {
+    {"parse_bytes", as_cfunction(parse_bytes), METH_VARARGS | METH_KEYWORDS,
+     "parse_bytes(data)\n--\n\n"},
+    {"parse_file", as_cfunction(parse_file), METH_VARARGS | METH_KEYWORDS,
+     "parse_file(path)\n--\n\n"},
+    {"parse_all_bytes", as_cfunction(parse_all_bytes), METH_VARARGS | METH_KEYWORDS,
+     "parse_all_bytes(data)\n--\n\n"},
+    {"parse_all_file", as_cfunction(parse_all_file), METH_VARARGS | METH_KEYWORDS,
+     "parse_all_file(path)\n--\n\n"},
+    {"expand_descriptors", as_cfunction(expand_descriptors_function), METH_VARARGS | METH_KEYWORDS,
+     "expand_descriptors(table_dir, descriptors)\n--\n\n"},
+    {"decode_values", as_cfunction(decode_values), METH_VARARGS | METH_KEYWORDS,
+     "decode_values(data, table_dir)\n--\n\n"},
+    {"decode_values_with_tables", as_cfunction(decode_values_with_tables),
+     METH_VARARGS | METH_KEYWORDS, "decode_values_with_tables(data, tables)\n--\n\n"},
+    {"decode_values_with_definitions", as_cfunction(decode_values_with_definitions),
+     METH_VARARGS | METH_KEYWORDS, "decode_values_with_definitions(data, definitions_root)\n--\n\n"},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+}  // namespace quorvel::py

@@ -1,0 +1,132 @@
+#include "py/support/converters.hpp"
+
+#include <cstring>
+
+#include <fmt/format.h>
+
+#include "py/support/py_ref.hpp"
+
+namespace quorvel::py {
+namespace {
+
+const char* type_name(PyObject* object) { return Py_TYPE(object)->tp_name; }
+
+}  // namespace
+
+PyObject* set_argument_error(PyObject* type, const char* name, const std::string& detail) {
+  PyErr_SetString(type, fmt::format("argument '{}': {}", name, detail).c_str());
+  return nullptr;
+}
+
+std::optional<std::span<const std::uint8_t>> convert_bytes(PyObject* object, const char* name) {
+  if (!PyBytes_Check(object)) {
+    set_argument_error(PyExc_TypeError, name,
+                       fmt::format("expected bytes, got {}", type_name(object)));
+    return std::nullopt;
+  }
+  const auto* data = reinterpret_cast<const std::uint8_t*>(PyBytes_AS_STRING(object));
+  return std::span<const std::uint8_t>(data, static_cast<std::size_t>(PyBytes_GET_SIZE(object)));
+}
+
+std::optional<std::string> convert_path(PyObject* object, const char* name) {
+  if (!PyUnicode_Check(object)) {
+    set_argument_error(PyExc_TypeError, name,
+                       fmt::format("expected str, got {}", type_name(object)));
+    return std::nullopt;
+  }
+  // The file-system encoding keeps names that os.listdir() decoded with
+  // surrogate escapes byte for byte.
+  PyRef encoded = PyRef::steal(PyUnicode_EncodeFSDefault(object));
+  if (!encoded) {
+    return std::nullopt;
+  }
+  std::string path(PyBytes_AS_STRING(encoded.get()),
+                   static_cast<std::size_t>(PyBytes_GET_SIZE(encoded.get())));
+  if (path.find('\0') != std::string::npos) {
+    set_argument_error(PyExc_ValueError, name, "embedded null character in path");
+    return std::nullopt;
+  }
+  return path;
+}
+
+std::optional<std::uint64_t> convert_unsigned(PyObject* object, const char* name,
+                                              std::uint64_t max) {
+  if (!PyIndex_Check(object)) {
+    set_argument_error(PyExc_TypeError, name,
+                       fmt::format("expected int, got {}", type_name(object)));
+    return std::nullopt;
+  }
+  PyRef index = PyRef::steal(PyNumber_Index(object));
+  if (!index) {
+    return std::nullopt;
+  }
+  const auto out_of_range = [&] {
+    set_argument_error(PyExc_OverflowError, name,
+                       fmt::format("integer out of range 0 to {}", max));
+    return std::nullopt;
+  };
+  int overflow = 0;
+  const long long small = PyLong_AsLongLongAndOverflow(index.get(), &overflow);
+  if (small == -1 && PyErr_Occurred()) {
+    return std::nullopt;
+  }
+  if (overflow < 0 || (overflow == 0 && small < 0)) {
+    return out_of_range();
+  }
+  std::uint64_t value = static_cast<std::uint64_t>(small);
+  if (overflow > 0) {
+    value = PyLong_AsUnsignedLongLong(index.get());
+    if (value == static_cast<std::uint64_t>(-1) && PyErr_Occurred()) {
+      PyErr_Clear();
+      return out_of_range();
+    }
+  }
+  if (value > max) {
+    return out_of_range();
+  }
+  return value;
+}
+
+std::optional<std::vector<std::uint32_t>> convert_descriptors(PyObject* object, const char* name) {
+  if (PyUnicode_Check(object)) {
+    set_argument_error(PyExc_TypeError, name, "Can't extract `str` to `Vec`");
+    return std::nullopt;
+  }
+  if (!PyList_Check(object) && !PyTuple_Check(object)) {
+    PyRef abc = PyRef::steal(PyImport_ImportModule("collections.abc"));
+    if (!abc) {
+      return std::nullopt;
+    }
+    PyRef sequence_type = PyRef::steal(PyObject_GetAttrString(abc.get(), "Sequence"));
+    if (!sequence_type) {
+      return std::nullopt;
+    }
+    const int is_sequence = PyObject_IsInstance(object, sequence_type.get());
+    if (is_sequence < 0) {
+      return std::nullopt;
+    }
+    if (is_sequence == 0) {
+      set_argument_error(PyExc_TypeError, name,
+                         fmt::format("expected a sequence of int, got {}", type_name(object)));
+      return std::nullopt;
+    }
+  }
+  PyRef items = PyRef::steal(PySequence_Fast(object, "expected a sequence"));
+  if (!items) {
+    return std::nullopt;
+  }
+  const Py_ssize_t count = PySequence_Fast_GET_SIZE(items.get());
+  PyObject** item_array = PySequence_Fast_ITEMS(items.get());
+  std::vector<std::uint32_t> codes;
+  codes.reserve(static_cast<std::size_t>(count));
+  for (Py_ssize_t i = 0; i < count; ++i) {
+    const auto code = convert_unsigned(item_array[i], name, UINT32_MAX);
+    if (!code) {
+      return std::nullopt;
+    }
+    codes.push_back(static_cast<std::uint32_t>(*code));
+  }
+  return codes;
+}
+
+}  // namespace quorvel::py

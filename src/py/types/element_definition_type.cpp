@@ -1,0 +1,58 @@
+#include <fmt/format.h>
+
+#include "py/support/boxed.hpp"
+#include "py/types/types.hpp"
+#include "core/base/quoted.hpp"
+
+namespace quorvel::py {
+namespace {
+
+PyObject* element_definition_repr(PyObject* self) {
+  return guarded([&] {
+    const ElementDefinition& element = unbox<ElementDefinition>(self);
+    return to_python(
+        fmt::format("ElementDefinition({:06}, name={})", element.code, quote(element.name)));
+  });
+}
+
+#define QV_FIELD(name)                                                                         \
+  PyGetSetDef {                                                                                \
+#name, get_field<ElementDefinition, &ElementDefinition::name>, nullptr, nullptr, nullptr \
+  }
+
+PyGetSetDef element_definition_getset[] = {
+    QV_FIELD(code),  QV_FIELD(name),  QV_FIELD(unit),         QV_FIELD(scale),
+    QV_FIELD(reference), QV_FIELD(width), QV_FIELD(element_type), QV_FIELD(abbreviation),
+    PyGetSetDef{nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+#undef QV_FIELD
+
+PyType_Slot element_definition_slots[] = {
+    {Py_tp_dealloc, reinterpret_cast<void*>(boxed_dealloc<ElementDefinition>)},
+    {Py_tp_repr, reinterpret_cast<void*>(element_definition_repr)},
+    {Py_tp_getset, element_definition_getset},
+    {Py_tp_doc, const_cast<char*>("One Table B element, as a TableSet holds it.")},
+    {0, nullptr},
+};
+
+PyType_Spec element_definition_spec = {
+    "_quorvel.ElementDefinition",
+    sizeof(Boxed<ElementDefinition>),
+    0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION,
+    element_definition_slots,
+};
+
+}  // namespace
+
+PyTypeObject* make_element_definition_type(PyObject* module) {
+  return reinterpret_cast<PyTypeObject*>(
+      PyType_FromModuleAndSpec(module, &element_definition_spec, nullptr));
+}
+
+PyObject* wrap_element_definition(const ModuleState& state, const ElementDefinition& element) {
+  return box(state.element_definition_type, element);
+}
+
+}  // namespace quorvel::py

@@ -1,0 +1,272 @@
+// The decoders' own limits and the outcomes chosen where arithmetic would
+// leave the 64-bit range; the value rules themselves are tested from Python.
+#include "core/decode/decode.hpp"
+
+#include <fmt/format.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "support/bit_writer.hpp"
+
+namespace quorvel {
+namespace {
+
+using Codes = std::vector<std::uint32_t>;
+using testing::BitWriter;
+
+ElementDefinition element(std::uint32_t code, std::uint16_t width, std::int32_t scale = 0,
+                          std::int64_t reference = 0, std::string unit = "NUMERIC") {
+  ElementDefinition definition;
+  definition.code = code;
+  definition.name = fmt::format("E{}", code);
+  definition.unit = std::move(unit);
+  definition.scale = scale;
+  definition.reference = reference;
+  definition.width = width;
+  return definition;
+}
+
+TableSet tables() {
+  TableMaps maps;
+  for (ElementDefinition definition : {
+           element(1001, 7),
+           element(1015, 32, 0, 0, "CCITT IA5"),
+           element(2001, 0),  // a zero-width element reads no bits
+           element(8001, 63),
+           element(8002, 64),
+           element(12101, 16, 2, -27315),
+           element(31002, 16),
+           element(31031, 1),
+           element(31090, 20),  // a factor wide enough for huge counts
+       }) {
+    maps.elements.insert_or_assign(definition.code, std::move(definition));
+  }
+  return TableSet(std::move(maps));
+}
+
+std::string message_of(const BufrError& error) { return error.message(); }
+
+std::string decode_failure(const Codes& codes, std::vector<std::uint8_t> data,
+                           std::uint32_t subsets = 1, bool compressed = false,
+                           DecodeLimits limits = {}) {
+  const TableSet set = tables();
+  const auto decoded = compressed ? decode_compressed(codes, subsets, set, data, limits)
+                                  : decode_uncompressed(codes, subsets, set, data, limits);
+  return decoded ? std::string("decoded") : message_of(decoded.error());
+}
+
+std::vector<std::uint8_t> bits(std::initializer_list<std::pair<std::uint64_t, unsigned>> fields) {
+  BitWriter writer;
+  for (const auto& [value, width] : fields) {
+    writer.write(value, width);
+  }
+  return writer.take_bytes();
+}
+
+// ---- Bounded work ------------------------------------------------------------------
+
+struct LimitCase {
+  const char* name;
+  Codes codes;
+  std::vector<std::uint8_t> data;
+  std::uint32_t subsets;
+  bool compressed;
+  const char* expected;
+};
+
+class DecodeLimitTest : public ::testing::TestWithParam<LimitCase> {};
+
+TEST_P(DecodeLimitTest, FailsAtTheLimit) {
+  const LimitCase& c = GetParam();
+  const DecodeLimits limits{1000, 5000};
+  EXPECT_EQ(decode_failure(c.codes, c.data, c.subsets, c.compressed, limits),
+            std::string("csv/table parse error: ") + c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Work, DecodeLimitTest,
+    ::testing::Values(
+        // A huge delayed count over values that read no bits.
+        LimitCase{"markers", {101000, 31090, 222000}, bits({{1000000, 20}}), 1, false,
+                  "section 4 decode exceeded 1000 values"},
+        LimitCase{"zero_width_elements", {101000, 31090, 2001}, bits({{1000000, 20}}), 1, false,
+                  "section 4 decode exceeded 1000 values"},
+        // Nested fixed replication of an operator that appends nothing.
+        LimitCase{"empty_operators", {103255, 102255, 101255, 201000}, {}, 1, false,
+                  "section 4 decode exceeded 5000 descriptor steps"},
+        // Compressed columns count every subset's value.
+        LimitCase{"compressed_markers", {101000, 31090, 222000},
+                  bits({{1000, 20}, {0, 6}}), 100, true,
+                  "section 4 decode exceeded 1000 values"},
+        LimitCase{"compressed_without_subsets", {103255, 102255, 101255, 222000}, {}, 0, true,
+                  "section 4 decode exceeded 5000 descriptor steps"}),
+    [](const ::testing::TestParamInfo<LimitCase>& param) { return std::string(param.param.name); });
+
+TEST(DecodeLimitTest, ExactlyAtTheLimitSucceeds) {
+  const TableSet set = tables();
+  const auto data = bits({{999, 20}});
+  const auto decoded =
+      decode_uncompressed(Codes{101000, 31090, 222000}, 1, set, data, DecodeLimits{1000, 5000});
+  ASSERT_TRUE(decoded) << message_of(decoded.error());
+  EXPECT_EQ(decoded->size(), 1000U);
+}
+
+struct ScaledBoundCase {
+  std::size_t data_octets;
+  std::uint64_t max_values;
+};
+
+class ScaledValueBoundTest : public ::testing::TestWithParam<ScaledBoundCase> {};
+
+TEST_P(ScaledValueBoundTest, FollowsTheDataArea) {
+  const ScaledBoundCase& c = GetParam();
+  const DecodeLimits settled = DecodeLimits{}.for_data(c.data_octets);
+  EXPECT_EQ(settled.max_values, c.max_values);
+  EXPECT_EQ(settled.max_steps, DecodeLimits{}.max_steps);
+  // A bound given explicitly stays as it is.
+  EXPECT_EQ((DecodeLimits{1000, 5000}.for_data(c.data_octets).max_values), 1000U);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Work, ScaledValueBoundTest,
+    ::testing::Values(ScaledBoundCase{0, 1U << 21}, ScaledBoundCase{65536, 1U << 21},
+                      ScaledBoundCase{65537, (1U << 21) + 32},
+                      ScaledBoundCase{262143, (1U << 23) - 32}, ScaledBoundCase{262144, 1U << 23},
+                      ScaledBoundCase{std::numeric_limits<std::size_t>::max(), 1U << 23}));
+
+// ---- Operators that would place data wrongly ---------------------------------------
+
+class UnsupportedOperatorTest : public ::testing::TestWithParam<std::uint32_t> {};
+
+TEST_P(UnsupportedOperatorTest, FailsNamingTheOperator) {
+  const std::uint32_t code = GetParam();
+  EXPECT_EQ(decode_failure({code, 1001}, bits({{5, 7}})),
+            fmt::format("csv/table parse error: operator {:06} changes the layout of section 4 "
+                        "and is not supported",
+                        code));
+}
+
+INSTANTIATE_TEST_SUITE_P(DataCarrying, UnsupportedOperatorTest,
+                         ::testing::Values(203001U, 203014U, 203254U, 205001U, 205060U,
+                                           209032U, 221005U));
+
+class HarmlessOperatorTest : public ::testing::TestWithParam<std::uint32_t> {};
+
+TEST_P(HarmlessOperatorTest, LeavesTheNextValueAlone) {
+  const TableSet set = tables();
+  const auto data = bits({{5, 7}});
+  const auto decoded = decode_uncompressed(Codes{GetParam(), 1001}, 1, set, data);
+  ASSERT_TRUE(decoded) << message_of(decoded.error());
+  ASSERT_EQ(decoded->size(), 1U);
+  EXPECT_EQ(decoded->values[0].raw, 5U);
+}
+
+INSTANTIATE_TEST_SUITE_P(NoData, HarmlessOperatorTest,
+                         ::testing::Values(203000U, 203255U, 205000U, 209000U, 221000U));
+
+// ---- Beyond 64 bits ----------------------------------------------------------------
+
+TEST(DecodeRangeTest, ScaleOperatorAbove18Fails) {
+  EXPECT_EQ(decode_failure({207019, 12101}, bits({{0, 64}})),
+            "csv/table parse error: operator 207019 scales reference values beyond the 64-bit "
+            "range");
+}
+
+TEST(DecodeRangeTest, ScaleOperator18KeepsTheExactReference) {
+  // Width 16 + 60, which is more than 64 bits: the read itself fails.
+  EXPECT_EQ(decode_failure({207018, 12101}, bits({{0, 64}, {0, 16}})),
+            "csv/table parse error: cannot read 76 bits into u64");
+  // With the width brought back under 64 the reference -27315 * 10^18 is
+  // far beyond 64 bits, yet the value is exact before its conversion.
+  const TableSet set = tables();
+  const auto data = bits({{0, 58}});
+  const auto decoded = decode_uncompressed(Codes{207018, 201170, 12101}, 1, set, data);
+  ASSERT_TRUE(decoded) << message_of(decoded.error());
+  const DecodedValue& value = decoded->values[0];
+  EXPECT_DOUBLE_EQ(value.raw_value, -27315e18 / 1e20);
+}
+
+TEST(DecodeRangeTest, DifferenceOnWidth64Fails) {
+  // 8002 is 64 bits wide: its difference would need a reference of -2^64.
+  const Codes codes{8002, 222000, 236000, 101001, 31031, 225000, 225255};
+  const auto data = bits({{1, 64}, {0, 1}});
+  EXPECT_EQ(decode_failure(codes, data),
+            "csv/table parse error: difference statistics on element 008002 of width 64 exceed "
+            "the 64-bit range");
+}
+
+TEST(DecodeRangeTest, DifferenceOnWidth63UsesTheLowestReference) {
+  const Codes codes{8001, 222000, 236000, 101001, 31031, 225000, 225255};
+  const auto data = bits({{1, 63}, {0, 1}, {0, 64}});
+  const TableSet set = tables();
+  const auto decoded = decode_uncompressed(codes, 1, set, data);
+  ASSERT_TRUE(decoded) << message_of(decoded.error());
+  const DecodedValue& difference = decoded->values.back();
+  EXPECT_EQ(difference.descriptor, 8001U);
+  EXPECT_EQ(difference.raw, 0U);
+  EXPECT_EQ(difference.raw_value, -std::ldexp(1.0, 63));
+}
+
+TEST(DecodeRangeTest, CompressedIncrementBeyond64BitsFails) {
+  // Reference all ones but for the last bit, increment 2: 2^64 would wrap.
+  const auto data = bits({{std::numeric_limits<std::uint64_t>::max() - 1, 64}, {2, 6}, {2, 2}});
+  EXPECT_EQ(decode_failure({8002}, data, 1, true),
+            "csv/table parse error: compressed value of element 008002 exceeds 64 bits");
+}
+
+TEST(DecodeRangeTest, CompressedIncrementWiderThanTheElementIsRead) {
+  // 7-bit element, 10-bit increments: the sum is taken as it is.
+  const auto data = bits({{3, 7}, {10, 6}, {1000, 10}, {0, 10}});
+  const TableSet set = tables();
+  const auto decoded = decode_compressed(Codes{1001}, 2, set, data, {});
+  ASSERT_TRUE(decoded) << message_of(decoded.error());
+  ASSERT_EQ(decoded->size(), 2U);
+  EXPECT_EQ(decoded->in_column(0, 0).raw, 1003U);
+  EXPECT_EQ(decoded->in_column(0, 1).raw, 3U);
+}
+
+TEST(DecodeRangeTest, HugeDelayedCountSaturates) {
+  EXPECT_EQ(replication_count(std::nullopt), 0U);
+  EXPECT_EQ(replication_count(-5.0), 0U);
+  EXPECT_EQ(replication_count(std::nan("")), 0U);
+  EXPECT_EQ(replication_count(2.9), 2U);
+  EXPECT_EQ(replication_count(1e30), std::numeric_limits<std::uint64_t>::max());
+  EXPECT_EQ(replication_count(std::numeric_limits<double>::infinity()),
+            std::numeric_limits<std::uint64_t>::max());
+}
+
+// ---- Layout ------------------------------------------------------------------------
+
+TEST(DecodeLayoutTest, CompressedValuesComeSubsetBySubset) {
+  // Two columns over three subsets, the second a text column.
+  BitWriter writer;
+  writer.write(1, 7);
+  writer.write(2, 6);
+  writer.write(0, 2);
+  writer.write(1, 2);
+  writer.write(2, 2);
+  writer.write_bytes(std::string_view("AB  "));
+  writer.write(0, 6);
+  const auto data = writer.take_bytes();
+  const TableSet set = tables();
+  const auto decoded = decode_compressed(Codes{1001, 1015}, 3, set, data, {});
+  ASSERT_TRUE(decoded) << message_of(decoded.error());
+  const auto flat = decoded->flattened();
+  ASSERT_EQ(flat.size(), 6U);
+  for (std::size_t k = 0; k < 3; ++k) {
+    EXPECT_EQ(flat[2 * k].descriptor, 1001U);
+    EXPECT_EQ(flat[2 * k].raw, 1 + k);
+    EXPECT_EQ(flat[2 * k + 1].descriptor, 1015U);
+    EXPECT_EQ(decoded->text_of(flat[2 * k + 1]), std::optional<std::string_view>("AB"));
+    EXPECT_EQ(flat[2 * k + 1].raw_value, static_cast<double>((k + 1) * 1000 + 4));
+  }
+}
+
+}  // namespace
+}  // namespace quorvel

@@ -1,0 +1,117 @@
+// read_whole_file on real files: contents returned unchanged whatever their
+// size, and the errno of each way a read can fail.
+#include "core/base/file_io.hpp"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace quorvel {
+namespace {
+
+namespace fs = std::filesystem;
+
+class ReadWholeFile : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "quorvel-file-io-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    fs::permissions(dir_ / "locked", fs::perms::owner_all, ignored);
+    fs::remove_all(dir_, ignored);
+  }
+
+  fs::path write_file(const std::string& name, const std::vector<std::uint8_t>& bytes) {
+    const fs::path path = dir_ / name;
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+    return path;
+  }
+
+  fs::path dir_;
+};
+
+// Contents of several sizes: empty, one octet, and sizes around the 4096-octet
+// first read and its doublings; zero octets must survive.
+class ReadWholeFileSizes : public ReadWholeFile,
+                           public ::testing::WithParamInterface<std::size_t> {};
+
+TEST_P(ReadWholeFileSizes, ReturnsTheExactContents) {
+  std::vector<std::uint8_t> bytes(GetParam());
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    bytes[i] = static_cast<std::uint8_t>(i * 7 + i / 256);
+  }
+  const fs::path path = write_file("data.bin", bytes);
+  const auto read = read_whole_file(path.string());
+  ASSERT_TRUE(read.has_value()) << describe_os_error(read.error().code);
+  EXPECT_EQ(*read, bytes);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, ReadWholeFileSizes,
+                         ::testing::Values(0u, 1u, 4095u, 4096u, 4097u, 8192u, 100000u));
+
+// Files under /proc report size 0 yet have contents: the read must not stop at
+// the size the file system reports.
+TEST(ReadWholeFileProc, ReadsPastAReportedSizeOfZero) {
+  if (!fs::exists("/proc/self/status")) {
+    GTEST_SKIP() << "no /proc";
+  }
+  const auto read = read_whole_file("/proc/self/status");
+  ASSERT_TRUE(read.has_value()) << describe_os_error(read.error().code);
+  const std::string text(read->begin(), read->end());
+  EXPECT_EQ(text.rfind("Name:", 0), 0u) << text.substr(0, 40);
+  EXPECT_NE(text.find("\nPid:"), std::string::npos);
+}
+
+TEST_F(ReadWholeFile, MissingFileFailsWithEnoent) {
+  const auto read = read_whole_file((dir_ / "absent.bufr").string());
+  ASSERT_FALSE(read.has_value());
+  EXPECT_EQ(read.error().code, ENOENT);
+  EXPECT_EQ(describe_os_error(read.error().code), "No such file or directory (os error 2)");
+}
+
+TEST_F(ReadWholeFile, DirectoryFailsWithEisdir) {
+  const auto read = read_whole_file(dir_.string());
+  ASSERT_FALSE(read.has_value());
+  EXPECT_EQ(read.error().code, EISDIR);
+}
+
+TEST_F(ReadWholeFile, PathThroughAFileFailsWithEnotdir) {
+  const fs::path file = write_file("plain", {1, 2, 3});
+  const auto read = read_whole_file((file / "inner").string());
+  ASSERT_FALSE(read.has_value());
+  EXPECT_EQ(read.error().code, ENOTDIR);
+}
+
+TEST_F(ReadWholeFile, FollowsSymbolicLinks) {
+  const fs::path target = write_file("target", {'B', 'U', 'F', 'R'});
+  fs::create_symlink(target, dir_ / "link");
+  const auto read = read_whole_file((dir_ / "link").string());
+  ASSERT_TRUE(read.has_value());
+  EXPECT_EQ(*read, (std::vector<std::uint8_t>{'B', 'U', 'F', 'R'}));
+}
+
+TEST_F(ReadWholeFile, UnreadableFileFailsWithEacces) {
+  if (::geteuid() == 0) {
+    GTEST_SKIP() << "root reads files whatever their permissions";
+  }
+  const fs::path path = write_file("locked", {1});
+  fs::permissions(path, fs::perms::none);
+  const auto read = read_whole_file(path.string());
+  ASSERT_FALSE(read.has_value());
+  EXPECT_EQ(read.error().code, EACCES);
+}
+
+}  // namespace
+}  // namespace quorvel
