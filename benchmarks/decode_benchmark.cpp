@@ -1,14 +1,14 @@
 // Section-4 decoding speed of the core, without Python objects, on real
 // messages from the shared data (skipped when it is absent) with the tables
 // their headers name in Debian's ecCodes definitions.
+#include <benchmark/benchmark.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include <benchmark/benchmark.h>
-
-#include "core/decode/decode.hpp"
 #include "core/base/file_io.hpp"
+#include "core/decode/decode.hpp"
 #include "core/message/scanner.hpp"
 #include "core/message/section_parser.hpp"
 #include "core/tables/definitions_root.hpp"
@@ -65,9 +65,9 @@ void decode_sample(benchmark::State& state, const Sample& sample) {
     benchmark::DoNotOptimize(values);
   }
   state.counters["values"] = static_cast<double>(values);
-  state.counters["values_per_second"] = benchmark::Counter(
-      static_cast<double>(values) * static_cast<double>(state.iterations()),
-      benchmark::Counter::kIsRate);
+  state.counters["values_per_second"] =
+      benchmark::Counter(static_cast<double>(values) * static_cast<double>(state.iterations()),
+                         benchmark::Counter::kIsRate);
 }
 
 void register_samples() {

@@ -1,12 +1,12 @@
 // Table loading speed: the ecCodes directory of WMO master version 37 and the
 // WMO BUFR4 CSV tables, each beside a baseline that only lists and reads the
 // same files, so the cost of parsing shows as the difference of the two.
+#include <benchmark/benchmark.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
-
-#include <benchmark/benchmark.h>
 
 #include "core/base/file_io.hpp"
 #include "core/tables/formats/bufr4_loader.hpp"
@@ -114,9 +114,7 @@ void BM_LoadBufr4Tables(benchmark::State& state) {
   load_tables<load_bufr4_tables>(state, kBufr4Csv, bufr4_files);
 }
 
-void BM_ReadBufr4Files(benchmark::State& state) {
-  read_files_only(state, kBufr4Csv, bufr4_files);
-}
+void BM_ReadBufr4Files(benchmark::State& state) { read_files_only(state, kBufr4Csv, bufr4_files); }
 
 // Medians over repetitions: file-system timings have a long upper tail.
 constexpr int kRepetitions = 9;

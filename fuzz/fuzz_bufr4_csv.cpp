@@ -3,8 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "fuzz_support.hpp"
 #include "core/tables/formats/bufr4_loader.hpp"
+#include "fuzz_support.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const auto& scratch = quorvel::fuzz::ScratchDirectory::get();

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <string>
 
-#include "fuzz_support.hpp"
 #include "core/tables/formats/table_directory.hpp"
+#include "fuzz_support.hpp"
 
 namespace {
 

@@ -11,8 +11,8 @@
 #include <string_view>
 
 #include "core/decode/decode.hpp"
-#include "fuzz_support.hpp"
 #include "core/message/section_parser.hpp"
+#include "fuzz_support.hpp"
 #include "support/exact_buffer.hpp"
 
 namespace {

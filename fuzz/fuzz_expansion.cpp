@@ -9,8 +9,8 @@
 #include <utility>
 #include <vector>
 
-#include "fuzz_support.hpp"
 #include "core/tables/expansion.hpp"
+#include "fuzz_support.hpp"
 
 namespace {
 

@@ -4,9 +4,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "fuzz_support.hpp"
 #include "core/message/scanner.hpp"
 #include "core/message/section_parser.hpp"
+#include "fuzz_support.hpp"
 #include "support/exact_buffer.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

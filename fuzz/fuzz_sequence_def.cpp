@@ -5,9 +5,9 @@
 #include <utility>
 #include <vector>
 
-#include "fuzz_support.hpp"
 #include "core/tables/expansion.hpp"
 #include "core/tables/formats/table_directory.hpp"
+#include "fuzz_support.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const auto& scratch = quorvel::fuzz::ScratchDirectory::get();

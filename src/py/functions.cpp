@@ -3,18 +3,17 @@
 #include <string>
 #include <vector>
 
-
-#include "py/support/converters.hpp"
 #include "core/base/file_io.hpp"
-#include "py/module_state.hpp"
-#include "py/support/py_ref.hpp"
-#include "py/support/raise.hpp"
 #include "core/message/scanner.hpp"
 #include "core/message/section_parser.hpp"
-#include "py/support/boxed.hpp"
-#include "py/types/types.hpp"
 #include "core/tables/definitions_root.hpp"
 #include "core/tables/formats/table_directory.hpp"
+#include "py/module_state.hpp"
+#include "py/support/boxed.hpp"
+#include "py/support/converters.hpp"
+#include "py/support/py_ref.hpp"
+#include "py/support/raise.hpp"
+#include "py/types/types.hpp"
 
 namespace quorvel::py {
 namespace {
@@ -80,8 +79,8 @@ PyObject* with_bytes_argument(PyObject* module, PyObject* args, PyObject* kwargs
 
 // Reads the file named by argument `path` and runs `work` on its content.
 template <class Work>
-PyObject* with_file_argument(PyObject* module, PyObject* args, PyObject* kwargs,
-                             const char* format, Work work) {
+PyObject* with_file_argument(PyObject* module, PyObject* args, PyObject* kwargs, const char* format,
+                             Work work) {
   return guarded([&]() -> PyObject* {
     PyObject* object = parse_one_argument(args, kwargs, format, "path");
     if (object == nullptr) {
@@ -194,13 +193,12 @@ PyObject* decode_function(PyObject* args, PyObject* kwargs, const char* format,
 }
 
 PyObject* decode_values(PyObject* module, PyObject* args, PyObject* kwargs) {
-  return decode_function(
-      args, kwargs, "OO:decode_values", "table_dir", convert_path,
-      [&](std::span<const std::uint8_t> data, const std::string& table_dir) {
-        return decode_first_message(module, data, [&](const BufrMessage&) {
-          return load_table_directory(table_dir);
-        });
-      });
+  return decode_function(args, kwargs, "OO:decode_values", "table_dir", convert_path,
+                         [&](std::span<const std::uint8_t> data, const std::string& table_dir) {
+                           return decode_first_message(module, data, [&](const BufrMessage&) {
+                             return load_table_directory(table_dir);
+                           });
+                         });
 }
 
 PyObject* decode_values_with_tables(PyObject* module, PyObject* args, PyObject* kwargs) {
@@ -213,19 +211,18 @@ PyObject* decode_values_with_tables(PyObject* module, PyObject* args, PyObject* 
     }
     return tables;
   };
-  return decode_function(
-      args, kwargs, "OO:decode_values_with_tables", "tables", convert_tables,
-      [&](std::span<const std::uint8_t> data, const TableSet* tables) {
-        return decode_first_message(module, data, [&](const BufrMessage&) {
-          return Expected<const TableSet*>(tables);
-        });
-      });
+  return decode_function(args, kwargs, "OO:decode_values_with_tables", "tables", convert_tables,
+                         [&](std::span<const std::uint8_t> data, const TableSet* tables) {
+                           return decode_first_message(module, data, [&](const BufrMessage&) {
+                             return Expected<const TableSet*>(tables);
+                           });
+                         });
 }
 
 PyObject* decode_values_with_definitions(PyObject* module, PyObject* args, PyObject* kwargs) {
   return decode_function(
-      args, kwargs, "OO:decode_values_with_definitions", "definitions_root",
-      convert_path, [&](std::span<const std::uint8_t> data, const std::string& root) {
+      args, kwargs, "OO:decode_values_with_definitions", "definitions_root", convert_path,
+      [&](std::span<const std::uint8_t> data, const std::string& root) {
         return decode_first_message(module, data, [&](const BufrMessage& message) {
           return select_definition_tables(root, message);
         });
@@ -250,7 +247,8 @@ PyMethodDef module_functions[] = {
     {"decode_values_with_tables", as_cfunction(decode_values_with_tables),
      METH_VARARGS | METH_KEYWORDS, "decode_values_with_tables(data, tables)\n--\n\n"},
     {"decode_values_with_definitions", as_cfunction(decode_values_with_definitions),
-     METH_VARARGS | METH_KEYWORDS, "decode_values_with_definitions(data, definitions_root)\n--\n\n"},
+     METH_VARARGS | METH_KEYWORDS,
+     "decode_values_with_definitions(data, definitions_root)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -54,8 +54,7 @@ PyObject* init_module() {
   }
   ModuleState& state = module_state(module.get());
   if (!add_type(module.get(), state.bufr_message_type, make_bufr_message_type, "BufrMessage") ||
-      !add_type(module.get(), state.decoded_value_type, make_decoded_value_type,
-                "DecodedValue") ||
+      !add_type(module.get(), state.decoded_value_type, make_decoded_value_type, "DecodedValue") ||
       !add_type(module.get(), state.descriptor_type, make_descriptor_type, "Descriptor") ||
       !add_type(module.get(), state.element_definition_type, make_element_definition_type,
                 "ElementDefinition") ||
@@ -73,15 +72,8 @@ PyObject* init_module() {
 }  // namespace
 
 PyModuleDef module_def = {
-    PyModuleDef_HEAD_INIT,
-    "_quorvel",
-    "",
-    sizeof(ModuleState),
-    nullptr,
-    nullptr,
-    module_traverse,
-    module_clear,
-    module_free,
+    PyModuleDef_HEAD_INIT, "_quorvel",   "",          sizeof(ModuleState), nullptr, nullptr,
+    module_traverse,       module_clear, module_free,
 };
 
 }  // namespace quorvel::py

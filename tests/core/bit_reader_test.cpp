@@ -79,8 +79,8 @@ TEST_P(BitReaderDifferentialTest, MatchesTheOneBitReader) {
     ReferenceBitReader reference(data);
     for (int read = 0; read < 60; ++read) {
       const bool as_bytes = random() % 4 == 0;
-      const auto width = static_cast<std::uint32_t>(random() % 5 == 0 ? random() % 80
-                                                                       : random() % 65);
+      const auto width =
+          static_cast<std::uint32_t>(random() % 5 == 0 ? random() % 80 : random() % 65);
       if (as_bytes) {
         std::string got;
         const auto status = reader.read_bytes(width, got);

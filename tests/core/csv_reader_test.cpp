@@ -1,13 +1,13 @@
 #include "core/tables/formats/csv_reader.hpp"
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "core/base/bufr_error.hpp"
 

@@ -8,7 +8,6 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
-#include <limits>
 #include <string>
 #include <vector>
 
@@ -35,15 +34,10 @@ ElementDefinition element(std::uint32_t code, std::uint16_t width, std::int32_t 
 TableSet tables() {
   TableMaps maps;
   for (ElementDefinition definition : {
-           element(1001, 7),
-           element(1015, 32, 0, 0, "CCITT IA5"),
+           element(1001, 7), element(1015, 32, 0, 0, "CCITT IA5"),
            element(2001, 0),  // a zero-width element reads no bits
-           element(8001, 63),
-           element(8002, 64),
-           element(12101, 16, 2, -27315),
-           element(31002, 16),
-           element(31031, 1),
-           element(31090, 20),  // a factor wide enough for huge counts
+           element(8001, 63), element(8002, 64), element(12101, 16, 2, -27315), element(31002, 16),
+           element(31031, 1), element(31090, 20),  // a factor wide enough for huge counts
        }) {
     maps.elements.insert_or_assign(definition.code, std::move(definition));
   }
@@ -89,24 +83,44 @@ TEST_P(DecodeLimitTest, FailsAtTheLimit) {
             std::string("csv/table parse error: ") + c.expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Work, DecodeLimitTest,
-    ::testing::Values(
-        // A huge delayed count over values that read no bits.
-        LimitCase{"markers", {101000, 31090, 222000}, bits({{1000000, 20}}), 1, false,
-                  "section 4 decode exceeded 1000 values"},
-        LimitCase{"zero_width_elements", {101000, 31090, 2001}, bits({{1000000, 20}}), 1, false,
-                  "section 4 decode exceeded 1000 values"},
-        // Nested fixed replication of an operator that appends nothing.
-        LimitCase{"empty_operators", {103255, 102255, 101255, 201000}, {}, 1, false,
-                  "section 4 decode exceeded 5000 descriptor steps"},
-        // Compressed columns count every subset's value.
-        LimitCase{"compressed_markers", {101000, 31090, 222000},
-                  bits({{1000, 20}, {0, 6}}), 100, true,
-                  "section 4 decode exceeded 1000 values"},
-        LimitCase{"compressed_without_subsets", {103255, 102255, 101255, 222000}, {}, 0, true,
-                  "section 4 decode exceeded 5000 descriptor steps"}),
-    [](const ::testing::TestParamInfo<LimitCase>& param) { return std::string(param.param.name); });
+INSTANTIATE_TEST_SUITE_P(Work, DecodeLimitTest,
+                         ::testing::Values(
+                             // A huge delayed count over values that read no bits.
+                             LimitCase{"markers",
+                                       {101000, 31090, 222000},
+                                       bits({{1000000, 20}}),
+                                       1,
+                                       false,
+                                       "section 4 decode exceeded 1000 values"},
+                             LimitCase{"zero_width_elements",
+                                       {101000, 31090, 2001},
+                                       bits({{1000000, 20}}),
+                                       1,
+                                       false,
+                                       "section 4 decode exceeded 1000 values"},
+                             // Nested fixed replication of an operator that appends nothing.
+                             LimitCase{"empty_operators",
+                                       {103255, 102255, 101255, 201000},
+                                       {},
+                                       1,
+                                       false,
+                                       "section 4 decode exceeded 5000 descriptor steps"},
+                             // Compressed columns count every subset's value.
+                             LimitCase{"compressed_markers",
+                                       {101000, 31090, 222000},
+                                       bits({{1000, 20}, {0, 6}}),
+                                       100,
+                                       true,
+                                       "section 4 decode exceeded 1000 values"},
+                             LimitCase{"compressed_without_subsets",
+                                       {103255, 102255, 101255, 222000},
+                                       {},
+                                       0,
+                                       true,
+                                       "section 4 decode exceeded 5000 descriptor steps"}),
+                         [](const ::testing::TestParamInfo<LimitCase>& param) {
+                           return std::string(param.param.name);
+                         });
 
 TEST(DecodeLimitTest, ExactlyAtTheLimitSucceeds) {
   const TableSet set = tables();
@@ -153,8 +167,8 @@ TEST_P(UnsupportedOperatorTest, FailsNamingTheOperator) {
 }
 
 INSTANTIATE_TEST_SUITE_P(DataCarrying, UnsupportedOperatorTest,
-                         ::testing::Values(203001U, 203014U, 203254U, 205001U, 205060U,
-                                           209032U, 221005U));
+                         ::testing::Values(203001U, 203014U, 203254U, 205001U, 205060U, 209032U,
+                                           221005U));
 
 class HarmlessOperatorTest : public ::testing::TestWithParam<std::uint32_t> {};
 

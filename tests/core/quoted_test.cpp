@@ -1,9 +1,9 @@
 #include "core/base/quoted.hpp"
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <string_view>
-
-#include <gtest/gtest.h>
 
 namespace quorvel {
 namespace {

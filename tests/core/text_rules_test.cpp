@@ -1,13 +1,13 @@
 #include "core/base/text_rules.hpp"
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <functional>
 #include <optional>
 #include <ostream>
 #include <string>
 #include <string_view>
-
-#include <gtest/gtest.h>
 
 #include "core/base/bufr_error.hpp"
 

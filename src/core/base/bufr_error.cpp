@@ -1,6 +1,5 @@
 #include "core/base/bufr_error.hpp"
 
-
 #include <fmt/format.h>
 
 #include "core/base/file_io.hpp"
@@ -60,7 +59,9 @@ BufrError BufrError::expansion_too_deep() {
 BufrError BufrError::expansion_too_large(std::uint64_t limit) {
   return text(fmt::format("sequence expansion exceeded {} descriptors", limit));
 }
-BufrError BufrError::decode_too_deep() { return text("descriptor decode exceeded recursion depth"); }
+BufrError BufrError::decode_too_deep() {
+  return text("descriptor decode exceeded recursion depth");
+}
 BufrError BufrError::compressed_decode_too_deep() {
   return text("compressed descriptor decode exceeded recursion depth");
 }
@@ -89,28 +90,27 @@ BufrError BufrError::too_many_decode_steps(std::uint64_t limit) {
   return text(fmt::format("section 4 decode exceeded {} descriptor steps", limit));
 }
 BufrError BufrError::unsupported_data_operator(std::uint32_t code) {
-  return text(fmt::format(
-      "operator {:06} changes the layout of section 4 and is not supported", code));
+  return text(
+      fmt::format("operator {:06} changes the layout of section 4 and is not supported", code));
 }
 BufrError BufrError::scale_operator_too_large(std::uint32_t code) {
-  return text(fmt::format(
-      "operator {:06} scales reference values beyond the 64-bit range", code));
+  return text(fmt::format("operator {:06} scales reference values beyond the 64-bit range", code));
 }
 BufrError BufrError::difference_reference_too_wide(std::uint32_t code, std::uint64_t width) {
   return text(fmt::format(
-      "difference statistics on element {:06} of width {} exceed the 64-bit range", code,
-      width));
+      "difference statistics on element {:06} of width {} exceed the 64-bit range", code, width));
 }
 BufrError BufrError::compressed_value_too_large(std::uint32_t code) {
-  return text(fmt::format(
-      "compressed value of element {:06} exceeds 64 bits", code));
+  return text(fmt::format("compressed value of element {:06} exceeds 64 bits", code));
 }
 
-BufrError BufrError::os_failure_text(int errno_value) { return text(describe_os_error(errno_value)); }
+BufrError BufrError::os_failure_text(int errno_value) {
+  return text(describe_os_error(errno_value));
+}
 BufrError BufrError::bad_sequence_entry(std::string_view entry) { return text(std::string(entry)); }
 BufrError BufrError::table_alias_loop(std::string_view path, int limit) {
-  return text(fmt::format(
-      "ecCodes table aliases from {} form a loop or a chain longer than {}", path, limit));
+  return text(fmt::format("ecCodes table aliases from {} form a loop or a chain longer than {}",
+                          path, limit));
 }
 BufrError BufrError::table_directory_missing(std::string_view path) {
   return text(fmt::format("ecCodes table directory does not exist: {}", path));

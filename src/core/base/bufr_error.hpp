@@ -7,10 +7,9 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <tl/expected.hpp>
 #include <utility>
 #include <variant>
-
-#include <tl/expected.hpp>
 
 namespace quorvel {
 
@@ -60,12 +59,11 @@ std::string_view integer_fault_reason(IntegerFault fault);
 
 class BufrError {
  public:
-  using Variant =
-      std::variant<error::TooShort, error::MissingMarker, error::UnsupportedEdition,
-                   error::LengthMismatch, error::SectionTruncated, error::BadTerminator,
-                   error::OddDescriptorArea, error::MissingSequence,
-                   error::MissingReplicationFactor, error::UnsupportedReplication,
-                   error::MissingElement, error::Text, error::Io>;
+  using Variant = std::variant<error::TooShort, error::MissingMarker, error::UnsupportedEdition,
+                               error::LengthMismatch, error::SectionTruncated, error::BadTerminator,
+                               error::OddDescriptorArea, error::MissingSequence,
+                               error::MissingReplicationFactor, error::UnsupportedReplication,
+                               error::MissingElement, error::Text, error::Io>;
 
   // Message structure.
   static BufrError too_short();
@@ -140,7 +138,8 @@ template <class T>
 class [[nodiscard]] Expected : public tl::expected<T, BufrError> {
  public:
   using tl::expected<T, BufrError>::expected;
-  Expected(BufrError error)  // NOLINT(google-explicit-constructor): lets `return error;` read plainly
+  Expected(
+      BufrError error)  // NOLINT(google-explicit-constructor): lets `return error;` read plainly
       : tl::expected<T, BufrError>(tl::unexpect, std::move(error)) {}
 };
 
@@ -152,12 +151,12 @@ using Status = Expected<void>;
 #define QV_CONCAT(a, b) QV_CONCAT_INNER(a, b)
 
 // Returns the error of `expr` from the enclosing function.
-#define QV_TRY(expr)                                         \
-  do {                                                       \
-    auto&& qv_try_result = (expr);                           \
-    if (!qv_try_result) {                                    \
-      return std::move(qv_try_result).error();               \
-    }                                                        \
+#define QV_TRY(expr)                           \
+  do {                                         \
+    auto&& qv_try_result = (expr);             \
+    if (!qv_try_result) {                      \
+      return std::move(qv_try_result).error(); \
+    }                                          \
   } while (false)
 
 #define QV_ASSIGN_OR_RETURN_IMPL(tmp, lhs, expr) \

@@ -1,14 +1,13 @@
 #include "core/base/file_io.hpp"
 
-#include <algorithm>
-#include <cerrno>
-#include <cstring>
-
 #include <fcntl.h>
+#include <fmt/format.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <fmt/format.h>
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 namespace quorvel {
 namespace {
@@ -80,8 +79,7 @@ tl::expected<std::size_t, OsError> read_into(int directory_fd, const char* name,
       break;
     }
     used += static_cast<std::size_t>(got);
-    if (S_ISREG(info.st_mode) && used == expected_size &&
-        static_cast<std::size_t>(got) < wanted) {
+    if (S_ISREG(info.st_mode) && used == expected_size && static_cast<std::size_t>(got) < wanted) {
       break;
     }
   }

@@ -5,9 +5,8 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <vector>
-
 #include <tl/expected.hpp>
+#include <vector>
 
 namespace quorvel {
 

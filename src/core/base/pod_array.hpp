@@ -15,7 +15,7 @@
 namespace quorvel {
 
 template <class T>
-  requires std::is_trivially_copyable_v<T> && std::is_trivially_destructible_v<T>
+requires std::is_trivially_copyable_v<T> && std::is_trivially_destructible_v<T>
 class PodArray {
  public:
   PodArray() = default;

@@ -8,9 +8,8 @@
 #include <cstdint>
 #include <limits>
 #include <string_view>
-#include <type_traits>
-
 #include <tl/expected.hpp>
+#include <type_traits>
 
 #include "core/base/bufr_error.hpp"
 

@@ -20,8 +20,7 @@ class CollectingSink final : public ValueSink {
     return {};
   }
 
-  Status column(std::span<const DecodedValue> column,
-                std::span<const std::string> texts) override {
+  Status column(std::span<const DecodedValue> column, std::span<const std::string> texts) override {
     const auto first_text = static_cast<std::uint32_t>(out_.texts.size());
     out_.texts.insert(out_.texts.end(), texts.begin(), texts.end());
     DecodedValue* stored = out_.values.append_uninitialized(column.size());
@@ -95,8 +94,7 @@ Expected<DecodedValues> decode_compressed(std::span<const std::uint32_t> descrip
 
 Expected<DecodedValues> decode_message_values(const BufrMessage& message,
                                               std::span<const std::uint8_t> message_bytes,
-                                              const TableSet& tables,
-                                              const DecodeLimits& limits) {
+                                              const TableSet& tables, const DecodeLimits& limits) {
   DecodedValues out;
   out.by_column = message.compressed_data;
   out.subsets = message.number_of_subsets;

@@ -10,9 +10,9 @@
 #include <string>
 #include <string_view>
 
+#include "core/base/bufr_error.hpp"
 #include "core/decode/decode_walk.hpp"
 #include "core/decode/decoded_value.hpp"
-#include "core/base/bufr_error.hpp"
 #include "core/message/section_parser.hpp"
 #include "core/tables/table_set.hpp"
 

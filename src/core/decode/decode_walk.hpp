@@ -25,8 +25,8 @@
 #include <string_view>
 #include <vector>
 
-#include "core/decode/decoded_value.hpp"
 #include "core/base/bufr_error.hpp"
+#include "core/decode/decoded_value.hpp"
 #include "core/message/descriptor.hpp"
 #include "core/tables/table_set.hpp"
 
@@ -76,7 +76,7 @@ struct ElementFields {
   std::uint32_t width = 0;
 
   static ElementFields of(const ElementDefinition& definition) {
-    return ElementFields{definition.code, definition.name, definition.unit == kTextUnit,
+    return ElementFields{definition.code,  definition.name,      definition.unit == kTextUnit,
                          definition.scale, definition.reference, definition.width};
   }
 };

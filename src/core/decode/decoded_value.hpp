@@ -19,8 +19,8 @@ inline constexpr std::string_view kOperatorName = "operator";
 struct DecodedValue {
   static constexpr std::uint32_t kNoText = UINT32_MAX;
 
-  std::uint64_t raw = 0;     // meaningful when has_raw
-  double raw_value = 0.0;    // meaningful when has_raw_value
+  std::uint64_t raw = 0;   // meaningful when has_raw
+  double raw_value = 0.0;  // meaningful when has_raw_value
   // Borrowed from the TableSet used for the decode (or one of the names
   // above): valid while that TableSet lives.
   std::string_view name;

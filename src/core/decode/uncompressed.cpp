@@ -12,8 +12,8 @@ namespace {
 // stands in the walk.
 class UncompressedLayout {
  public:
-  UncompressedLayout(const TableSet& tables, BitReader& reader, DecodeState& state,
-                     ValueSink& sink, const DecodeLimits& limits)
+  UncompressedLayout(const TableSet& tables, BitReader& reader, DecodeState& state, ValueSink& sink,
+                     const DecodeLimits& limits)
       : tables_(tables), reader_(reader), state_(state), sink_(sink), limits_(limits) {}
 
   Status associated_field(std::uint32_t width) {
@@ -52,8 +52,7 @@ class UncompressedLayout {
   BufrError too_deep() const { return BufrError::decode_too_deep(); }
 
  private:
-  Status append(const DecodedValue& value,
-                std::optional<std::string_view> text = std::nullopt) {
+  Status append(const DecodedValue& value, std::optional<std::string_view> text = std::nullopt) {
     if (count_ >= limits_.max_values) {
       return BufrError::too_many_values(limits_.max_values);
     }

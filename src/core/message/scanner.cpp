@@ -1,8 +1,8 @@
 #include "core/message/scanner.hpp"
 
-#include <array>
-
 #include <string.h>  // memmem
+
+#include <array>
 
 namespace quorvel {
 namespace {
@@ -21,7 +21,8 @@ Expected<std::vector<MessageSlice>> scan_messages(std::span<const std::uint8_t> 
     if (found == nullptr) {
       break;
     }
-    const auto start = static_cast<std::size_t>(static_cast<const std::uint8_t*>(found) - buffer.data());
+    const auto start =
+        static_cast<std::size_t>(static_cast<const std::uint8_t*>(found) - buffer.data());
     if (length - start < 8) {
       return BufrError::too_short();
     }

@@ -1,13 +1,13 @@
 #include "core/tables/definitions_root.hpp"
 
+#include <fmt/format.h>
+
 #include <initializer_list>
 #include <optional>
 
-#include <fmt/format.h>
-
 #include "core/base/file_io.hpp"
-#include "core/tables/formats/table_directory.hpp"
 #include "core/base/text_rules.hpp"
+#include "core/tables/formats/table_directory.hpp"
 
 namespace quorvel {
 namespace {
@@ -72,10 +72,12 @@ Expected<std::string> resolve_table_directory(const std::string& path) {
 }
 
 Expected<TableSet> select_definition_tables(const std::string& root, const BufrMessage& message) {
-  const std::string tables = joined(root, {"bufr", "tables", fmt::format("{}", message.master_table_number)});
+  const std::string tables =
+      joined(root, {"bufr", "tables", fmt::format("{}", message.master_table_number)});
   QV_ASSIGN_OR_RETURN(
       const std::string master,
-      resolve_table_directory(joined(tables, {"wmo", fmt::format("{}", message.master_tables_version_number)})));
+      resolve_table_directory(
+          joined(tables, {"wmo", fmt::format("{}", message.master_tables_version_number)})));
   TableMaps maps;
   QV_TRY(read_table_directory(master, maps));
   const unsigned local_version = message.local_tables_version_number;

@@ -19,8 +19,7 @@ namespace quorvel::py {
 
 template <class T>
 struct Boxed {
-  PyObject_HEAD
-  T value;
+  PyObject_HEAD T value;
 };
 
 template <class T>
@@ -52,8 +51,8 @@ void boxed_dealloc(PyObject* object) {
 inline PyObject* to_python(bool value) { return PyBool_FromLong(value ? 1 : 0); }
 
 template <class Integer>
-  requires(std::is_integral_v<Integer> && !std::is_same_v<Integer, bool>)
-PyObject* to_python(Integer value) {
+requires(std::is_integral_v<Integer> &&
+         !std::is_same_v<Integer, bool>) PyObject* to_python(Integer value) {
   if constexpr (std::is_signed_v<Integer>) {
     return PyLong_FromLongLong(value);
   } else {

@@ -1,8 +1,8 @@
 #include "py/support/converters.hpp"
 
-#include <cstring>
-
 #include <fmt/format.h>
+
+#include <cstring>
 
 #include "py/support/py_ref.hpp"
 
@@ -61,8 +61,7 @@ std::optional<std::uint64_t> convert_unsigned(PyObject* object, const char* name
     return std::nullopt;
   }
   const auto out_of_range = [&] {
-    set_argument_error(PyExc_OverflowError, name,
-                       fmt::format("integer out of range 0 to {}", max));
+    set_argument_error(PyExc_OverflowError, name, fmt::format("integer out of range 0 to {}", max));
     return std::nullopt;
   };
   int overflow = 0;

@@ -1,8 +1,8 @@
 #include <fmt/format.h>
 #include <fmt/ranges.h>
 
-#include "py/support/converters.hpp"
 #include "py/support/boxed.hpp"
+#include "py/support/converters.hpp"
 #include "py/types/types.hpp"
 
 namespace quorvel::py {
@@ -13,16 +13,16 @@ using Object = Boxed<BufrMessage>;
 PyObject* bufr_message_repr(PyObject* self) {
   return guarded([&] {
     const BufrMessage& message = unbox<BufrMessage>(self);
-    const std::string text = fmt::format(
-        "BufrMessage(edition={}, length={}, subsets={}, descriptors=[{}])", message.edition,
-        message.total_length, message.number_of_subsets,
-        fmt::join(message.unexpanded_descriptors, ", "));
+    const std::string text =
+        fmt::format("BufrMessage(edition={}, length={}, subsets={}, descriptors=[{}])",
+                    message.edition, message.total_length, message.number_of_subsets,
+                    fmt::join(message.unexpanded_descriptors, ", "));
     return to_python(text);
   });
 }
 
 #define QV_FIELD(name) \
-  PyGetSetDef { #name, get_field<BufrMessage, &BufrMessage::name>, nullptr, nullptr, nullptr }
+  PyGetSetDef { #name, get_field < BufrMessage, &BufrMessage::name>, nullptr, nullptr, nullptr }
 
 PyGetSetDef bufr_message_getset[] = {
     QV_FIELD(total_length),

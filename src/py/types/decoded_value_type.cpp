@@ -1,26 +1,26 @@
+#include <fmt/format.h>
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <array>
 #include <charconv>
-#include <optional>
-#include <span>
-#include <string_view>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <optional>
+#include <span>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
 
-#include <fmt/format.h>
-#include <sys/mman.h>
-
-#include "core/decode/decode.hpp"
 #include "core/base/pod_array.hpp"
-#include "py/support/raise.hpp"
+#include "core/decode/decode.hpp"
 #include "py/support/boxed.hpp"
+#include "py/support/raise.hpp"
 #include "py/types/types.hpp"
 
 namespace quorvel::py {
@@ -28,8 +28,7 @@ namespace {
 
 // The Python object: numbers inline, texts as shared immutable str objects.
 struct DecodedValueObject {
-  PyObject_HEAD
-  PyObject* name;
+  PyObject_HEAD PyObject* name;
   PyObject* raw_text;     // nullptr when absent
   PyObject* raw_meaning;  // nullptr when absent
   std::uint64_t raw;
@@ -55,14 +54,14 @@ struct Mapping {
     bytes = (bytes + kHugePage - 1) & ~(kHugePage - 1);
     // Over-map by a huge page to align the start, then give back the ends.
     const std::size_t mapped = bytes + kHugePage;
-    void* memory = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS,
-                        -1, 0);
+    void* memory =
+        mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (memory == MAP_FAILED) {
       return {};
     }
     auto* start = static_cast<char*>(memory);
-    auto* base = reinterpret_cast<char*>(
-        (reinterpret_cast<std::uintptr_t>(start) + kHugePage - 1) & ~(kHugePage - 1));
+    auto* base = reinterpret_cast<char*>((reinterpret_cast<std::uintptr_t>(start) + kHugePage - 1) &
+                                         ~(kHugePage - 1));
     if (base != start) {
       munmap(start, static_cast<std::size_t>(base - start));
     }
@@ -412,9 +411,9 @@ PyObject* decoded_value_repr(PyObject* self) {
       return PyUnicode_FromFormat("DecodedValue(%s, %U)",
                                   fmt::format("{:06}", value->descriptor).c_str(), shown);
     }
-    const std::string number =
-        value->has_raw_value ? fmt::format("Some({})", format_shortest(value->raw_value))
-                             : std::string("None");
+    const std::string number = value->has_raw_value
+                                   ? fmt::format("Some({})", format_shortest(value->raw_value))
+                                   : std::string("None");
     return to_python(fmt::format("DecodedValue({:06}, {})", value->descriptor, number));
   });
 }
@@ -574,8 +573,7 @@ class ObjectSink final : public ValueSink {
     return {};
   }
 
-  Status column(std::span<const DecodedValue> column,
-                std::span<const std::string> texts) override {
+  Status column(std::span<const DecodedValue> column, std::span<const std::string> texts) override {
     subsets_ = column.size();
     PyObject* name = table_texts_.get(column.front().name);
     if (name == nullptr) {

@@ -1,8 +1,8 @@
 #include <fmt/format.h>
 
-#include "py/support/converters.hpp"
 #include "core/message/descriptor.hpp"
 #include "py/support/boxed.hpp"
+#include "py/support/converters.hpp"
 #include "py/types/types.hpp"
 
 namespace quorvel::py {
@@ -33,9 +33,8 @@ PyObject* descriptor_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     PyObject* f_object = nullptr;
     PyObject* x_object = nullptr;
     PyObject* y_object = nullptr;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OOO:Descriptor",
-                                     const_cast<char**>(keywords), &f_object, &x_object,
-                                     &y_object)) {
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OOO:Descriptor", const_cast<char**>(keywords),
+                                     &f_object, &x_object, &y_object)) {
       return nullptr;
     }
     const auto f = convert_u8(f_object, "f");
@@ -94,8 +93,8 @@ PyGetSetDef descriptor_getset[] = {
 };
 
 PyMethodDef descriptor_methods[] = {
-    {"from_fxy", as_cfunction(descriptor_from_fxy),
-     METH_VARARGS | METH_KEYWORDS | METH_STATIC, "from_fxy(code)\n--\n\n"},
+    {"from_fxy", as_cfunction(descriptor_from_fxy), METH_VARARGS | METH_KEYWORDS | METH_STATIC,
+     "from_fxy(code)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -110,10 +109,7 @@ PyType_Slot descriptor_slots[] = {
 };
 
 PyType_Spec descriptor_spec = {
-    "_quorvel.Descriptor",
-    sizeof(Object),
-    0,
-    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
+    "_quorvel.Descriptor", sizeof(Object), 0, Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
     descriptor_slots,
 };
 

@@ -1,8 +1,8 @@
 #include <fmt/format.h>
 
+#include "core/base/quoted.hpp"
 #include "py/support/boxed.hpp"
 #include "py/types/types.hpp"
-#include "core/base/quoted.hpp"
 
 namespace quorvel::py {
 namespace {
@@ -17,12 +17,18 @@ PyObject* element_definition_repr(PyObject* self) {
 
 #define QV_FIELD(name)                                                                         \
   PyGetSetDef {                                                                                \
-#name, get_field<ElementDefinition, &ElementDefinition::name>, nullptr, nullptr, nullptr \
+#name, get_field < ElementDefinition, &ElementDefinition::name>, nullptr, nullptr, nullptr \
   }
 
 PyGetSetDef element_definition_getset[] = {
-    QV_FIELD(code),  QV_FIELD(name),  QV_FIELD(unit),         QV_FIELD(scale),
-    QV_FIELD(reference), QV_FIELD(width), QV_FIELD(element_type), QV_FIELD(abbreviation),
+    QV_FIELD(code),
+    QV_FIELD(name),
+    QV_FIELD(unit),
+    QV_FIELD(scale),
+    QV_FIELD(reference),
+    QV_FIELD(width),
+    QV_FIELD(element_type),
+    QV_FIELD(abbreviation),
     PyGetSetDef{nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 

@@ -1,13 +1,13 @@
 #include <fmt/format.h>
 
-#include "py/support/converters.hpp"
-#include "py/support/raise.hpp"
-#include "py/support/boxed.hpp"
-#include "py/types/types.hpp"
-#include "core/tables/formats/bufr4_loader.hpp"
 #include "core/tables/definitions_root.hpp"
 #include "core/tables/expansion.hpp"
+#include "core/tables/formats/bufr4_loader.hpp"
 #include "core/tables/formats/table_directory.hpp"
+#include "py/support/boxed.hpp"
+#include "py/support/converters.hpp"
+#include "py/support/raise.hpp"
+#include "py/types/types.hpp"
 
 namespace quorvel::py {
 namespace {
@@ -24,8 +24,8 @@ bool parse_arguments(PyObject* args, PyObject* kwargs, const char* format,
     return PyArg_ParseTupleAndKeywords(args, kwargs, format, const_cast<char**>(names),
                                        &objects[0]) != 0;
   } else {
-    return PyArg_ParseTupleAndKeywords(args, kwargs, format, const_cast<char**>(names),
-                                       &objects[0], &objects[1]) != 0;
+    return PyArg_ParseTupleAndKeywords(args, kwargs, format, const_cast<char**>(names), &objects[0],
+                                       &objects[1]) != 0;
   }
 }
 
@@ -212,8 +212,8 @@ PyMethodDef table_set_methods[] = {
      "from_eccodes(path)\n--\n\n"},
     {"from_bufr4_45", as_cfunction(from_bufr4_45), METH_VARARGS | METH_KEYWORDS | METH_STATIC,
      "from_bufr4_45(path)\n--\n\n"},
-    {"from_definitions", as_cfunction(from_definitions),
-     METH_VARARGS | METH_KEYWORDS | METH_STATIC, "from_definitions(path, message)\n--\n\n"},
+    {"from_definitions", as_cfunction(from_definitions), METH_VARARGS | METH_KEYWORDS | METH_STATIC,
+     "from_definitions(path, message)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -228,10 +228,7 @@ PyType_Slot table_set_slots[] = {
 };
 
 PyType_Spec table_set_spec = {
-    "_quorvel.TableSet",
-    sizeof(Boxed<TableSet>),
-    0,
-    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
+    "_quorvel.TableSet", sizeof(Boxed<TableSet>), 0, Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
     table_set_slots,
 };
 

@@ -10,9 +10,9 @@
 #include <string>
 
 #include "core/decode/decoded_value.hpp"
-#include "py/module_state.hpp"
 #include "core/message/section_parser.hpp"
 #include "core/tables/table_set.hpp"
+#include "py/module_state.hpp"
 
 namespace quorvel::py {
 

@@ -2,12 +2,12 @@
 // BitReader must agree with it on every value, position and failure text.
 #pragma once
 
+#include <fmt/format.h>
+
 #include <cstdint>
 #include <span>
 #include <string>
 #include <variant>
-
-#include <fmt/format.h>
 
 namespace quorvel::testing {
 

@@ -4,9 +4,9 @@
 #include <vector>
 
 #include "core/base/file_io.hpp"
+#include "core/base/text_rules.hpp"
 #include "core/tables/formats/csv_reader.hpp"
 #include "core/tables/formats/table_directory.hpp"
-#include "core/base/text_rules.hpp"
 
 namespace quorvel {
 namespace {

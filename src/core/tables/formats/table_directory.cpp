@@ -1,19 +1,19 @@
 #include "core/tables/formats/table_directory.hpp"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <span>
 #include <utility>
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include "core/base/file_io.hpp"
-#include "core/tables/formats/csv_reader.hpp"
 #include "core/base/text_rules.hpp"
+#include "core/tables/formats/csv_reader.hpp"
 
 namespace quorvel {
 namespace {
