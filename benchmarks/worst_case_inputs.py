@@ -81,6 +81,27 @@ def nested_empty_operators(subsets: int = 1, compressed: bool = False) -> bytes:
                          data=b"", number_of_subsets=subsets, compressed=compressed).data
 
 
+def bitmap_reused_many_times() -> bytes:
+    """A bitmap of 65534 absent entries defined once, then used 2 million
+    times: each 2-37-000 with its 2-23-255 may only cost what it yields."""
+    data = BitWriter().write(65534, 16)
+    for _ in range(65534 // 51):
+        data.write((1 << 51) - 1, 51)
+    data.write((1 << (65534 % 51)) - 1, 65534 % 51)
+    data.write(200, 16)
+    for _ in range(200):
+        data.write(10000, 16)
+    return build_message(descriptors=[236000, 101000, DELAYED_16, PRESENT, 104000, DELAYED_16,
+                                      102000, DELAYED_16, 237000, 223255],
+                         data=bytes(data)).data
+
+
+def zero_width_values() -> bytes:
+    """2-01-001 narrows a 7-bit element to nothing: values that cost no bits."""
+    return build_message(descriptors=[201001, 104255, 103255, 102255, 101255, 1001],
+                         data=b"").data
+
+
 def many_messages() -> bytes:
     one = build_message(descriptors=[PRESENT], data=b"\x80").data
     return one * (LIMIT_BYTES // len(one))
@@ -103,6 +124,12 @@ CASES = {
                                     lambda: nested_empty_operators(MAX_SUBSETS, True)),
     "decode_values, 2^21 values with table loading": ("decode_values",
                                                       lambda: compressed_constant_columns(31)),
+    "uncompressed, bitmap reused 2 million times": ("decode_values_with_tables",
+                                                    bitmap_reused_many_times),
+    "uncompressed, zero-width values": ("decode_values_with_tables", zero_width_values),
+    "command line dump, 2^21 1-bit values": ("cli dump", lambda: compressed_constant_columns(31)),
+    "command line dump --json, 2^21 1-bit values": ("cli dump --json",
+                                                    lambda: compressed_constant_columns(31)),
     "parse_all_bytes, smallest messages": ("parse_all_bytes", many_messages),
     "expand, largest expansion": ("expand", None),
     "expand, past the expansion bound": ("expand_past", None),
@@ -119,6 +146,14 @@ if function == "decode_values_with_tables":
     call = lambda: _quorvel.decode_values_with_tables(data, tables)
 elif function == "decode_values":
     call = lambda: _quorvel.decode_values(data, table_dir)
+elif function.startswith("cli "):
+    import contextlib, os
+    from quorvel import cli
+    definitions = table_dir.rsplit("/bufr/tables/", 1)[0]
+    def call():
+        with open(os.devnull, "w") as sink, contextlib.redirect_stdout(sink):
+            status = cli.main(function.split()[1:] + ["--definitions", definitions, path])
+        return [status]
 elif function == "parse_all_bytes":
     call = lambda: _quorvel.parse_all_bytes(data)
 else:
@@ -130,7 +165,8 @@ before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024
 wall, cpu = time.perf_counter(), time.process_time()
 try:
     result = call()
-    outcome = f"{len(result)} items"
+    outcome = (f"exit status {result[0]}" if function.startswith("cli ")
+               else f"{len(result)} items")
 except Exception as error:
     outcome = f"{type(error).__name__}: {error}"
 wall, cpu = time.perf_counter() - wall, time.process_time() - cpu
@@ -144,6 +180,8 @@ def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--definitions", default="/usr/share/eccodes/definitions")
     parser.add_argument("--scratch", default="/tmp")
+    parser.add_argument("--timeout", type=float, default=60.0,
+                        help="seconds after which a case is stopped and counted as over the bound")
     args = parser.parse_args()
     table_dir = os.path.join(args.definitions, "bufr", "tables", "0", "wmo", "37")
     failures = 0
@@ -160,11 +198,15 @@ def main() -> int:
             Path(path).write_bytes(data)
         try:
             output = subprocess.run([sys.executable, "-c", CHILD, json.dumps(function), table_dir,
-                                     path], check=True, capture_output=True, text=True).stdout
+                                     path], check=True, capture_output=True, text=True,
+                                    timeout=args.timeout).stdout
+            result = json.loads(output)
+        except subprocess.TimeoutExpired:
+            result = {"outcome": f"stopped after {args.timeout} s", "wall": float(args.timeout),
+                      "cpu": float("nan"), "peak": 0, "added": 0}
         finally:
             if path != "-":
                 os.unlink(path)
-        result = json.loads(output)
         over = result["wall"] > TIME_BOUND or result["peak"] > MEMORY_BOUND
         failures += over
         outcome = result["outcome"]
