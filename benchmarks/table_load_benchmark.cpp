@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "core/base/directory.hpp"
 #include "core/base/file_io.hpp"
 #include "core/tables/formats/bufr4_loader.hpp"
 #include "core/tables/formats/table_directory.hpp"
@@ -22,7 +23,7 @@ const std::string kBufr4Csv = std::string(QV_SHARED_DATA_DIR) + "/wmo-bufr4-csv"
 // The files a loader reads, listed as the loaders list them.
 bool eccodes_files(const std::string& directory, std::vector<std::string>& files) {
   files = {join_path(directory, "element.table"), join_path(directory, "sequence.def")};
-  const auto code_tables = list_table_files(join_path(directory, "codetables"), "", ".table");
+  const auto code_tables = list_directory(join_path(directory, "codetables"), "", ".table");
   if (!code_tables) {
     return false;
   }
@@ -31,8 +32,8 @@ bool eccodes_files(const std::string& directory, std::vector<std::string>& files
 }
 
 bool bufr4_files(const std::string& directory, std::vector<std::string>& files) {
-  const auto table_b = list_table_files(directory, "BUFRCREX_TableB_en_", ".csv");
-  const auto table_d = list_table_files(directory, "BUFR_TableD_en_", ".csv");
+  const auto table_b = list_directory(directory, "BUFRCREX_TableB_en_", ".csv");
+  const auto table_d = list_directory(directory, "BUFR_TableD_en_", ".csv");
   if (!table_b || !table_d) {
     return false;
   }

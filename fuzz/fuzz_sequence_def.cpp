@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "core/tables/expansion.hpp"
-#include "core/tables/formats/table_directory.hpp"
+#include "core/tables/formats/sequence_def.hpp"
 #include "fuzz_support.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

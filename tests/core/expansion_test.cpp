@@ -164,10 +164,10 @@ TEST_P(ExpansionDepthTest, NestsUpToTheBound) {
 INSTANTIATE_TEST_SUITE_P(
     Levels, ExpansionDepthTest,
     testing::Values(DepthCase{"One", 1, {1001}, true},
-                    DepthCase{"AtTheBound", kMaxExpansionDepth, {1001}, true},
-                    DepthCase{"AtTheBoundEmpty", kMaxExpansionDepth, {}, true},
-                    DepthCase{"PastTheBound", kMaxExpansionDepth + 1, {1001}, false},
-                    DepthCase{"PastTheBoundEmpty", kMaxExpansionDepth + 1, {}, false}),
+                    DepthCase{"AtTheBound", kMaxNestingDepth, {1001}, true},
+                    DepthCase{"AtTheBoundEmpty", kMaxNestingDepth, {}, true},
+                    DepthCase{"PastTheBound", kMaxNestingDepth + 1, {1001}, false},
+                    DepthCase{"PastTheBoundEmpty", kMaxNestingDepth + 1, {}, false}),
     depth_name);
 
 // ---- The size bound ----------------------------------------------------------------

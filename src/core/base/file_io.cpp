@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "core/base/text_rules.hpp"
+
 namespace quorvel {
 namespace {
 
@@ -104,6 +106,17 @@ tl::expected<std::string_view, OsError> FileReader::read(int directory_fd, const
     return tl::make_unexpected(used.error());
   }
   return std::string_view(buffer_.data(), *used);
+}
+
+Expected<std::string_view> read_utf8_file(FileReader& reader, int directory_fd, const char* name) {
+  const auto text = reader.read(directory_fd, name);
+  if (!text) {
+    return BufrError::io(text.error().code);
+  }
+  if (utf8_valid_up_to(*text) != text->size()) {
+    return BufrError::io_invalid_utf8();
+  }
+  return *text;
 }
 
 }  // namespace quorvel

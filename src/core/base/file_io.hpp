@@ -8,6 +8,8 @@
 #include <tl/expected.hpp>
 #include <vector>
 
+#include "core/base/bufr_error.hpp"
+
 namespace quorvel {
 
 // A failed system call, by its errno value.
@@ -35,5 +37,9 @@ class FileReader {
  private:
   std::vector<char> buffer_;
 };
+
+// The content of `name` read by `reader` as FileReader::read does, checked to
+// be UTF-8 text. Fails with Io: the system's error, or invalid UTF-8.
+Expected<std::string_view> read_utf8_file(FileReader& reader, int directory_fd, const char* name);
 
 }  // namespace quorvel

@@ -1,11 +1,10 @@
 #include "core/base/quoted.hpp"
 
+#include "core/base/lossy_utf8.hpp"
 #include "core/base/text_rules.hpp"
 
 namespace quorvel {
 namespace {
-
-constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";  // U+FFFD
 
 void append_code_point_escape(std::string& out, char32_t code_point) {
   constexpr std::string_view kHexDigits = "0123456789abcdef";

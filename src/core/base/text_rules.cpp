@@ -26,11 +26,6 @@ bool in_ranges(const CodePointRange (&ranges)[N], char32_t code_point) {
 
 constexpr bool is_continuation(unsigned char byte) { return (byte & 0xC0U) == 0x80U; }
 
-// White_Space within ASCII: TAB..CR and the space.
-constexpr bool is_ascii_white_space(char32_t code_point) {
-  return code_point == ' ' || (code_point >= '\t' && code_point <= '\r');
-}
-
 // Lead byte lengths and the allowed range of the second byte, which is where
 // overlong forms (E0, F0), surrogates (ED) and values past U+10FFFF (F4) are
 // refused; later bytes only need to be continuation bytes.
@@ -184,6 +179,16 @@ std::string_view trim_white_space(std::string_view text) {
   return text;
 }
 
+std::string_view strip_quotes(std::string_view text) {
+  while (!text.empty() && text.front() == '"') {
+    text.remove_prefix(1);
+  }
+  while (!text.empty() && text.back() == '"') {
+    text.remove_suffix(1);
+  }
+  return text;
+}
+
 Expected<std::uint32_t> parse_descriptor_code(std::string_view text) {
   // Nearly every code is written as six digits, which need no trimming and
   // cannot overflow: up to nine digits fit in 32 bits.
@@ -195,13 +200,7 @@ Expected<std::uint32_t> parse_descriptor_code(std::string_view text) {
     }
     return value;
   }
-  std::string_view code = trim_white_space(text);
-  while (!code.empty() && code.front() == '"') {
-    code.remove_prefix(1);
-  }
-  while (!code.empty() && code.back() == '"') {
-    code.remove_suffix(1);
-  }
+  const std::string_view code = strip_quotes(trim_white_space(text));
   const auto value = parse_integer<std::uint32_t>(code);
   if (!value) {
     return BufrError::bad_descriptor_code(text, value.error());

@@ -33,6 +33,12 @@ Utf8Step decode_utf8(std::string_view text, std::size_t pos);
 // text.size() when the whole text is valid.
 std::size_t utf8_valid_up_to(std::string_view text);
 
+// White_Space within ASCII: TAB..CR and the space. Table text is nearly all
+// ASCII, so callers test a byte below 0x80 with this before decoding.
+constexpr bool is_ascii_white_space(char32_t code_point) {
+  return code_point == ' ' || (code_point >= '\t' && code_point <= '\r');
+}
+
 // Unicode White_Space (U+0009..U+000D, U+0020, U+0085, U+00A0, U+1680,
 // U+2000..U+200A, U+2028, U+2029, U+202F, U+205F, U+3000). U+FEFF is not.
 bool is_white_space(char32_t code_point);
@@ -47,6 +53,9 @@ std::string_view unicode_tables_version();
 // `text` without White_Space code points at either end. Trimming stops at the
 // first byte that does not start a valid UTF-8 sequence.
 std::string_view trim_white_space(std::string_view text);
+
+// `text` without every '"' at both ends.
+std::string_view strip_quotes(std::string_view text);
 
 // The integer rule for table fields: the whole text, untrimmed, is an optional
 // '+' (or, for signed T, '-') followed by one or more ASCII decimal digits.

@@ -28,6 +28,7 @@
 #include "core/base/bufr_error.hpp"
 #include "core/decode/decoded_value.hpp"
 #include "core/message/descriptor.hpp"
+#include "core/tables/replication.hpp"
 #include "core/tables/table_set.hpp"
 
 namespace quorvel {
@@ -62,7 +63,6 @@ struct DecodeLimits {
   }
 };
 
-inline constexpr int kMaxDecodeDepth = 64;
 inline constexpr std::string_view kTextUnit = "CCITT IA5";
 
 // The fields of a Table B element that reading needs. Usually those of the
@@ -204,7 +204,7 @@ class DescriptorWalk {
       : layout_(layout), tables_(tables), state_(state), limits_(limits) {}
 
   Status walk(std::span<const std::uint32_t> codes, int depth) {
-    if (depth > kMaxDecodeDepth) {
+    if (depth > kMaxNestingDepth) {
       return layout_.too_deep();
     }
     for (std::size_t i = 0; i < codes.size(); ++i) {
@@ -261,25 +261,16 @@ class DescriptorWalk {
 
   // The group after the replication descriptor at codes[i]; moves i past it.
   Status replication(std::span<const std::uint32_t> codes, std::size_t& i, int depth) {
-    const std::uint32_t code = codes[i];
-    const std::size_t x = descriptor_x(code);
-    const std::uint32_t y = descriptor_y(code) & 0xFFu;
-    const std::size_t following = codes.size() - i - 1;
-    if (x == 0 || following < x) {
-      return BufrError::unsupported_replication(code);
-    }
-    if (y != 0) {
-      const auto group = codes.subspan(i + 1, x);
-      for (std::uint32_t copy = 0; copy < y; ++copy) {
+    QV_ASSIGN_OR_RETURN(const Replication replication, read_replication(codes, i));
+    const auto group = replication.group(codes);
+    i = replication.last_index();
+    if (!replication.delayed()) {
+      for (std::uint32_t copy = 0; copy < replication.repeats; ++copy) {
         QV_TRY(walk(group, depth + 1));
       }
-      i += x;
       return {};
     }
-    if (following < x + 1) {
-      return BufrError::missing_replication_factor(code);
-    }
-    const std::uint32_t factor_code = codes[i + 1];
+    const std::uint32_t factor_code = codes[replication.factor_index()];
     const ElementDefinition* factor = tables_.find_element(factor_code);
     if (factor == nullptr) {
       return BufrError::missing_element(factor_code);
@@ -287,11 +278,9 @@ class DescriptorWalk {
     const ElementFields fields = ElementFields::of(*factor);
     QV_ASSIGN_OR_RETURN(const std::uint64_t count, layout_.replication_factor(fields));
     state_.history.push_back(fields);
-    const auto group = codes.subspan(i + 2, x);
     for (std::uint64_t copy = 0; copy < count; ++copy) {
       QV_TRY(walk(group, depth + 1));
     }
-    i += x + 1;
     return {};
   }
 

@@ -1,33 +1,21 @@
 #include "core/tables/definitions_root.hpp"
 
+#include <fcntl.h>
 #include <fmt/format.h>
 
 #include <initializer_list>
-#include <optional>
 
+#include "core/base/directory.hpp"
 #include "core/base/file_io.hpp"
+#include "core/base/lossy_utf8.hpp"
 #include "core/base/text_rules.hpp"
+#include "core/tables/formats/code_table_file.hpp"
+#include "core/tables/formats/element_table.hpp"
+#include "core/tables/formats/sequence_def.hpp"
 #include "core/tables/formats/table_directory.hpp"
 
 namespace quorvel {
 namespace {
-
-// The parent of `path` as its text before the last '/', or nothing when the
-// path has no parent ("/" alone, or an empty path).
-std::optional<std::string> parent_of(const std::string& path) {
-  std::string trimmed = path;
-  while (trimmed.size() > 1 && trimmed.back() == '/') {
-    trimmed.pop_back();
-  }
-  if (trimmed.empty() || trimmed == "/") {
-    return std::nullopt;
-  }
-  const std::size_t slash = trimmed.rfind('/');
-  if (slash == std::string::npos) {
-    return std::string();
-  }
-  return slash == 0 ? std::string("/") : trimmed.substr(0, slash);
-}
 
 std::string joined(const std::string& root, std::initializer_list<std::string> components) {
   std::string path = root;
@@ -41,6 +29,7 @@ std::string joined(const std::string& root, std::initializer_list<std::string> c
 
 Expected<std::string> resolve_table_directory(const std::string& path) {
   std::string current = path;
+  FileReader reader;
   for (int aliases = 0;; ++aliases) {
     if (is_directory(current)) {
       return current;
@@ -51,19 +40,13 @@ Expected<std::string> resolve_table_directory(const std::string& path) {
     if (aliases == kMaxTableAliases) {
       return BufrError::table_alias_loop(to_utf8_lossy(path), kMaxTableAliases);
     }
-    auto content = read_whole_file(current);
-    if (!content) {
-      return BufrError::io(content.error().code);
-    }
-    const std::string_view text(reinterpret_cast<const char*>(content->data()), content->size());
-    if (utf8_valid_up_to(text) != text.size()) {
-      return BufrError::io_invalid_utf8();
-    }
+    QV_ASSIGN_OR_RETURN(const std::string_view text,
+                        read_utf8_file(reader, AT_FDCWD, current.c_str()));
     const std::string_view alias = trim_white_space(text);
     if (alias.empty() || alias.find_first_of("/\\") != std::string_view::npos) {
       return BufrError::invalid_table_alias(to_utf8_lossy(current), alias);
     }
-    const auto parent = parent_of(current);
+    const auto parent = parent_path(current);
     if (!parent) {
       return BufrError::table_directory_missing(to_utf8_lossy(current));
     }

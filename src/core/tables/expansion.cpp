@@ -1,6 +1,7 @@
 #include "core/tables/expansion.hpp"
 
 #include "core/message/descriptor.hpp"
+#include "core/tables/replication.hpp"
 
 namespace quorvel {
 namespace {
@@ -15,7 +16,7 @@ struct Expansion {
 };
 
 Status expand_sequence(Expansion& expansion, std::span<const std::uint32_t> codes, int depth) {
-  if (depth > kMaxExpansionDepth) {
+  if (depth > kMaxNestingDepth) {
     return BufrError::expansion_too_deep();
   }
   for (std::size_t i = 0; i < codes.size(); ++i) {
@@ -24,8 +25,8 @@ Status expand_sequence(Expansion& expansion, std::span<const std::uint32_t> code
     }
     const std::uint32_t code = codes[i];
     const std::uint32_t x = descriptor_x(code);
-    // Y as a count or operand is an octet, as in a message; only a Table D
-    // member can carry more.
+    // Y as an operand is an octet, as in a message; only a Table D member
+    // can carry more.
     const std::uint32_t y = descriptor_y(code) & 0xFFu;
     switch (descriptor_f(code)) {
       case 0:
@@ -35,23 +36,19 @@ Status expand_sequence(Expansion& expansion, std::span<const std::uint32_t> code
         expansion.output.push_back(code);
         break;
       case 1: {
-        const std::size_t following = codes.size() - i - 1;
-        if (x == 0 || following < x) {
-          return BufrError::unsupported_replication(code);
-        }
-        if (y != 0) {
-          const auto group = codes.subspan(i + 1, x);
-          for (std::uint32_t copy = 0; copy < y; ++copy) {
+        QV_ASSIGN_OR_RETURN(const Replication replication, read_replication(codes, i));
+        if (replication.delayed()) {
+          // The factor stays in the expansion, ahead of the group it counts.
+          QV_TRY(expand_sequence(expansion,
+                                 codes.subspan(replication.factor_index(), replication.count + 1),
+                                 depth + 1));
+        } else {
+          const auto group = replication.group(codes);
+          for (std::uint32_t copy = 0; copy < replication.repeats; ++copy) {
             QV_TRY(expand_sequence(expansion, group, depth + 1));
           }
-          i += x;
-          break;
         }
-        if (following < std::size_t{x} + 1) {
-          return BufrError::missing_replication_factor(code);
-        }
-        QV_TRY(expand_sequence(expansion, codes.subspan(i + 1, x + 1), depth + 1));
-        i += x + 1;
+        i = replication.last_index();
         break;
       }
       case 2:

@@ -8,12 +8,10 @@
 #include <vector>
 
 #include "core/base/bufr_error.hpp"
+#include "core/tables/replication.hpp"
 #include "core/tables/table_set.hpp"
 
 namespace quorvel {
-
-// Deepest nesting of sequences and replicated groups below the top list.
-inline constexpr int kMaxExpansionDepth = 64;
 
 // Most descriptors one expansion may visit. Nested fixed replications grow
 // exponentially: a hundred bytes of descriptors can stand for more codes than
@@ -24,7 +22,7 @@ inline constexpr std::uint64_t kMaxExpansionSteps = std::uint64_t{1} << 18;
 
 // The expansion of `descriptors`. Errors: UnsupportedReplication,
 // MissingReplicationFactor, MissingSequence, Text for a nesting deeper than
-// kMaxExpansionDepth, an F of 4 or more, or more than kMaxExpansionSteps codes.
+// kMaxNestingDepth, an F of 4 or more, or more than kMaxExpansionSteps codes.
 Expected<std::vector<std::uint32_t>> expand_descriptors(const TableSet& tables,
                                                         std::span<const std::uint32_t> descriptors);
 

@@ -3,10 +3,10 @@
 #include <string_view>
 #include <vector>
 
+#include "core/base/directory.hpp"
 #include "core/base/file_io.hpp"
 #include "core/base/text_rules.hpp"
 #include "core/tables/formats/csv_reader.hpp"
-#include "core/tables/formats/table_directory.hpp"
 
 namespace quorvel {
 namespace {
@@ -89,12 +89,12 @@ Status read_table_d(const std::string& path, SequenceMap& sequences) {
 Expected<TableSet> load_bufr4_tables(const std::string& directory) {
   TableMaps maps;
   QV_ASSIGN_OR_RETURN(const std::vector<std::string> table_b,
-                      list_table_files(directory, "BUFRCREX_TableB_en_", ".csv"));
+                      list_directory(directory, "BUFRCREX_TableB_en_", ".csv"));
   for (const std::string& path : table_b) {
     QV_TRY(read_table_b(path, maps.elements));
   }
   QV_ASSIGN_OR_RETURN(const std::vector<std::string> table_d,
-                      list_table_files(directory, "BUFR_TableD_en_", ".csv"));
+                      list_directory(directory, "BUFR_TableD_en_", ".csv"));
   for (const std::string& path : table_d) {
     QV_TRY(read_table_d(path, maps.sequences));
   }

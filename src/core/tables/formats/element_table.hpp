@@ -1,0 +1,17 @@
+// The ecCodes "element.table" (Table B) reader. Adds to a map the caller owns;
+// on error the caller drops it.
+#pragma once
+
+#include <string>
+
+#include "core/base/bufr_error.hpp"
+#include "core/tables/table_set.hpp"
+
+namespace quorvel {
+
+// Table B rows, '|'-separated with '#' comments; rows of fewer than 8 fields
+// are skipped. A file that cannot be opened or read fails as Text with the
+// system's description; malformed rows fail with the CSV and integer errors.
+Status read_element_table(const std::string& file, ElementMap& elements);
+
+}  // namespace quorvel
