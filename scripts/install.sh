@@ -17,6 +17,7 @@ if [ -x .venv/bin/quorvel ] && [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$source
   exit 0
 fi
 rm -f "$stamp"
+mkdir -p build/py
 .venv/bin/python -m pip install --no-build-isolation --no-deps --quiet \
   --disable-pip-version-check --config-settings=builddir="$PWD/build/py" .
 printf '%s\n' "$sources" >"$stamp"
