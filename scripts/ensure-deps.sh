@@ -1,15 +1,39 @@
 #!/usr/bin/env bash
-# Installs what quorvel needs on a Debian 12 machine, skipping what is there:
-# the Debian packages, then a venv (.venv) over Debian's /usr/bin/python3.
+# Installs the Debian packages quorvel needs on a Debian 12 machine, skipping
+# those already installed, then makes a venv (.venv) over /usr/bin/python3.
+#
+#   scripts/ensure-deps.sh run    what building the extension and decoding need
+#   scripts/ensure-deps.sh test   that, plus the tools scripts/test.sh runs
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(
-  g++ clang libclang-rt-14-dev meson ninja-build pkg-config
-  python3-dev python3-venv python3-mesonpy python3-pytest python3-hypothesis
-  libexpected-dev libfmt-dev googletest libgtest-dev libbenchmark-dev
-  libeccodes-data libeccodes-tools python3-eccodes python3-mypy
+mode=${1:-run}
+run_packages=(
+  g++ meson ninja-build
+  pkg-config         # how meson finds fmt (and, for the tests, gtest)
+  python3-dev        # Python.h and the extension's link flags
+  python3-venv       # .venv, with the pip that installs quorvel into it
+  python3-mesonpy    # the build backend pip calls
+  libexpected-dev libfmt-dev
+  libeccodes-data    # the WMO tables the demo decodes with
 )
+test_packages=(
+  libgtest-dev libbenchmark-dev
+  clang libclang-rt-14-dev  # the sanitizer builds and the libFuzzer targets
+  clang-format
+  python3-pytest python3-hypothesis
+  python3-mypy                       # checks the type stubs
+  libeccodes-tools python3-eccodes   # the decoding cross-checks (bufr_dump, eccodes)
+)
+case $mode in
+  run) packages=("${run_packages[@]}") ;;
+  test) packages=("${run_packages[@]}" "${test_packages[@]}") ;;
+  *)
+    echo "usage: $0 [run|test]" >&2
+    exit 2
+    ;;
+esac
+
 missing=()
 for package in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then

@@ -1,11 +1,17 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test: the C++ tests with g++, the C++ tests
-# again with clang under AddressSanitizer and UndefinedBehaviorSanitizer, each
-# fuzz target for 20 seconds from its committed corpus, then the Python tests
-# against the installed package.
+# Checks the layout and formatting, then builds everything and runs every
+# test: the C++ tests with g++, the C++ tests again with clang under
+# AddressSanitizer and UndefinedBehaviorSanitizer, each fuzz target for 20
+# seconds from its committed corpus, then the Python tests against the
+# installed package. Arguments go to pytest.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/ensure-deps.sh
+scripts/ensure-deps.sh test
+
+echo "== Layout and formatting"
+scripts/check-layout.sh
+find src tests fuzz benchmarks -type f \( -name '*.cpp' -o -name '*.hpp' \) -print0 |
+  xargs -0 clang-format --dry-run --Werror
 
 setup() {  # setup DIR [meson options...]
   local dir=$1
