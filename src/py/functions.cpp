@@ -52,6 +52,41 @@ PyObject* parse_all(PyObject* module, std::span<const std::uint8_t> data) {
   return message_list(module_state(module), std::move(*messages));
 }
 
+// A new (a, b) tuple of two new references; nullptr when either is.
+PyObject* pair(PyObject* first, PyObject* second) {
+  PyRef a = PyRef::steal(first);
+  PyRef b = PyRef::steal(second);
+  if (!a || !b) {
+    return nullptr;
+  }
+  return PyTuple_Pack(2, a.get(), b.get());
+}
+
+// ([(offset, length), ...], None or (offset, message)).
+PyObject* scan_locations(PyObject* /*module*/, std::span<const std::uint8_t> data) {
+  const ScanResult scan = scan_messages_until_stop(data);
+  PyRef locations = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(scan.slices.size())));
+  if (!locations) {
+    return nullptr;
+  }
+  for (std::size_t i = 0; i < scan.slices.size(); ++i) {
+    const MessageSlice& slice = scan.slices[i];
+    PyObject* item = pair(to_python(slice.start), to_python(slice.length));
+    if (item == nullptr) {
+      return nullptr;
+    }
+    PyList_SET_ITEM(locations.get(), static_cast<Py_ssize_t>(i), item);
+  }
+  PyRef stop =
+      scan.stop
+          ? PyRef::steal(pair(to_python(scan.stop->offset), to_python(scan.stop->error.message())))
+          : PyRef::borrow(Py_None);
+  if (!stop) {
+    return nullptr;
+  }
+  return PyTuple_Pack(2, locations.get(), stop.get());
+}
+
 // Runs `work` on the bytes of the one argument `data` of `function`.
 template <class Work>
 PyObject* with_bytes_argument(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
@@ -108,6 +143,11 @@ PyObject* parse_all_bytes(PyObject* module, PyObject* const* args, Py_ssize_t na
 PyObject* parse_all_file(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
                          PyObject* kwnames) {
   return with_file_argument(module, args, nargs, kwnames, "parse_all_file", parse_all);
+}
+
+PyObject* scan_messages_function(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
+                                 PyObject* kwnames) {
+  return with_bytes_argument(module, args, nargs, kwnames, "scan_messages", scan_locations);
 }
 
 PyObject* expand_descriptors_function(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs,
@@ -239,6 +279,8 @@ PyMethodDef module_functions[] = {
     {"decode_values_with_definitions", as_cfunction(decode_values_with_definitions),
      METH_FASTCALL | METH_KEYWORDS,
      "decode_values_with_definitions(data, definitions_root)\n--\n\n"},
+    {"scan_messages", as_cfunction(scan_messages_function), METH_FASTCALL | METH_KEYWORDS,
+     "scan_messages(data)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -260,6 +260,13 @@ def parse_all_bytes_calls(paths):
     expect_raises(TypeError, lambda: parse_all_bytes(None))
 
 
+@scenario(10000, ["scan_messages"])
+def scan_messages_calls(paths):
+    assert len(_quorvel.scan_messages(TWO_MESSAGES)[0]) == 2
+    assert _quorvel.scan_messages(TWO_MESSAGES + b"BUFR\0")[1] is not None
+    expect_raises(TypeError, lambda: _quorvel.scan_messages(None))
+
+
 @scenario(5000, ["parse_file", "parse_all_file"])
 def parse_files(paths):
     parse_file(paths.message_file)

@@ -31,6 +31,7 @@ FUNCTIONS = [
     "decode_values",
     "decode_values_with_tables",
     "decode_values_with_definitions",
+    "scan_messages",
 ]
 # The message layer, registered from the start.
 MESSAGE_LAYER = ["BufrMessage", "Descriptor", "parse_bytes", "parse_file", "parse_all_bytes",
@@ -45,6 +46,7 @@ SIGNATURES = [
     ("decode_values", "(data, table_dir)"),
     ("decode_values_with_tables", "(data, tables)"),
     ("decode_values_with_definitions", "(data, definitions_root)"),
+    ("scan_messages", "(data)"),
     ("Descriptor", "(f, x, y)"),
     ("Descriptor.from_fxy", "(code)"),
 ]
@@ -107,7 +109,7 @@ def test_each_module_object_has_its_own_classes():
 # ---------------------------------------------------------------------------
 # Argument conversion.
 
-BYTES_FUNCTIONS = [parse_bytes, parse_all_bytes]
+BYTES_FUNCTIONS = [parse_bytes, parse_all_bytes, _quorvel.scan_messages]
 PATH_FUNCTIONS = [parse_file, parse_all_file]
 
 
@@ -161,7 +163,8 @@ def test_str_subclass_and_keyword_accepted(tmp_path):
 
 @pytest.mark.parametrize(
     "function, name", [(parse_bytes, "data"), (parse_all_bytes, "data"),
-                       (parse_file, "path"), (parse_all_file, "path")],
+                       (_quorvel.scan_messages, "data"), (parse_file, "path"),
+                       (parse_all_file, "path")],
     ids=lambda v: getattr(v, "__name__", v),
 )
 def test_missing_extra_and_unknown_arguments(function, name):
