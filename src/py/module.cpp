@@ -1,12 +1,16 @@
 // Module initialisation, in two phases: PyInit returns the definition, and
-// exec fills each new module object with its classes, then its functions.
+// exec fills each new module object with its classes, functions and
+// constants, in that order.
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
 #include <new>
 
+#include "core/decode/decoded_value.hpp"
+#include "core/message/descriptor.hpp"
 #include "py/functions.hpp"
 #include "py/module_state.hpp"
+#include "py/support/boxed.hpp"
 #include "py/support/py_ref.hpp"
 #include "py/types/bufr_message_type.hpp"
 #include "py/types/decoded_value_type.hpp"
@@ -57,6 +61,12 @@ bool add_type(PyObject* module, PyTypeObject*& slot, PyTypeObject* (*make)(PyObj
   return PyModule_AddObjectRef(module, name, reinterpret_cast<PyObject*>(slot)) == 0;
 }
 
+// Adds `value`, a new reference or nullptr with an exception set.
+bool add_constant(PyObject* module, const char* name, PyObject* value) {
+  PyRef owned = PyRef::steal(value);
+  return owned && PyModule_AddObjectRef(module, name, owned.get()) == 0;
+}
+
 int module_exec(PyObject* module) {
   return guarded([&]() -> int {
     ModuleState& state = *new (PyModule_GetState(module)) ModuleState();
@@ -69,7 +79,10 @@ int module_exec(PyObject* module) {
         add_type(module, state.sequence_definition_type, make_sequence_definition_type,
                  "SequenceDefinition") &&
         add_type(module, state.table_set_type, make_table_set_type, "TableSet") &&
-        PyModule_AddFunctions(module, module_functions) == 0;
+        PyModule_AddFunctions(module, module_functions) == 0 &&
+        add_constant(module, "ASSOCIATED_FIELD_CODE", to_python(kAssociatedFieldCode)) &&
+        add_constant(module, "OPERATOR_NAME", to_python(kOperatorName)) &&
+        add_constant(module, "BUFR_MESSAGE_FIELDS", bufr_message_field_names());
     return added ? 0 : -1;
   });
 }

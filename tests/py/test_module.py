@@ -33,6 +33,7 @@ FUNCTIONS = [
     "decode_values_with_definitions",
     "scan_messages",
 ]
+CONSTANTS = ["ASSOCIATED_FIELD_CODE", "OPERATOR_NAME", "BUFR_MESSAGE_FIELDS"]
 # The message layer, registered from the start.
 MESSAGE_LAYER = ["BufrMessage", "Descriptor", "parse_bytes", "parse_file", "parse_all_bytes",
                  "parse_all_file"]
@@ -80,8 +81,8 @@ def test_module_doc_is_empty():
 def test_module_attributes_are_the_registered_classes_and_functions():
     public = [name for name in vars(_quorvel) if not name.startswith("__")]
     assert set(MESSAGE_LAYER) <= set(public)
-    # Nothing else, and in registration order: classes, then functions.
-    order = CLASSES + FUNCTIONS
+    # Nothing else, and in registration order: classes, functions, constants.
+    order = CLASSES + FUNCTIONS + CONSTANTS
     assert [name for name in public if name not in order] == []
     assert public == sorted(public, key=order.index)
     for name in public:
@@ -89,6 +90,8 @@ def test_module_attributes_are_the_registered_classes_and_functions():
         if name in CLASSES:
             assert isinstance(value, type)
             assert value.__module__ == "_quorvel"
+        elif name in CONSTANTS:
+            assert not callable(value)
         else:
             assert isinstance(value, types.BuiltinFunctionType)
 
@@ -208,6 +211,16 @@ def test_argument_count_errors(call, text):
     with pytest.raises(TypeError) as info:
         call()
     assert str(info.value) == text
+
+
+def test_constants():
+    assert _quorvel.ASSOCIATED_FIELD_CODE == 999999
+    assert _quorvel.OPERATOR_NAME == "operator"
+    # The attributes of BufrMessage, in the order the class defines them.
+    fields = _quorvel.BUFR_MESSAGE_FIELDS
+    assert type(fields) is tuple and len(fields) == 28
+    assert list(fields) == [name for name in vars(_quorvel.BufrMessage) if not name.startswith("_")]
+    assert fields[0] == "total_length" and fields[-1] == "section4_data_length"
 
 
 # ---------------------------------------------------------------------------

@@ -3,7 +3,10 @@
 #include <fmt/format.h>
 #include <fmt/ranges.h>
 
+#include <iterator>
+
 #include "py/support/boxed.hpp"
+#include "py/support/py_ref.hpp"
 
 namespace quorvel::py {
 namespace {
@@ -78,6 +81,23 @@ PyTypeObject* make_bufr_message_type(PyObject* module) {
 
 PyObject* wrap_bufr_message(const ModuleState& state, BufrMessage message) {
   return box(state.bufr_message_type, std::move(message));
+}
+
+PyObject* bufr_message_field_names() {
+  // The getset table ends with an empty entry.
+  const auto count = static_cast<Py_ssize_t>(std::size(bufr_message_getset) - 1);
+  PyRef names = PyRef::steal(PyTuple_New(count));
+  if (!names) {
+    return nullptr;
+  }
+  for (Py_ssize_t i = 0; i < count; ++i) {
+    PyObject* name = PyUnicode_FromString(bufr_message_getset[i].name);
+    if (name == nullptr) {
+      return nullptr;
+    }
+    PyTuple_SET_ITEM(names.get(), i, name);
+  }
+  return names.release();
 }
 
 }  // namespace quorvel::py

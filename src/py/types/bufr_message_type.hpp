@@ -17,4 +17,8 @@ PyTypeObject* make_bufr_message_type(PyObject* module);
 // A new instance owning `message`; nullptr with an exception set.
 PyObject* wrap_bufr_message(const ModuleState& state, BufrMessage message);
 
+// The names of the class's attributes, in the order it defines them, as a new
+// tuple of str.
+PyObject* bufr_message_field_names();
+
 }  // namespace quorvel::py
