@@ -94,8 +94,11 @@ PyModuleDef_Slot module_slots[] = {
 
 }  // namespace
 
-// The functions are added by exec, after the classes, rather than through
-// m_methods, which CPython would add first.
+// Process-wide because CPython keeps the definition for every import and
+// writes its own bookkeeping into it; it holds no state of ours (the specs
+// and method tables elsewhere are only read). The functions are added by
+// exec, after the classes, rather than through m_methods, which CPython
+// would add first.
 PyModuleDef module_def = {
     PyModuleDef_HEAD_INIT, "_quorvel",      "",           sizeof(ModuleState), nullptr,
     module_slots,          module_traverse, module_clear, module_free,
