@@ -9,7 +9,7 @@ argument of the wrong type or range.
 """
 
 from collections.abc import Sequence
-from typing import SupportsIndex, final
+from typing import Final, SupportsIndex, final
 
 @final
 class BufrMessage:
@@ -174,3 +174,8 @@ def expand_descriptors(table_dir: str, descriptors: Sequence[SupportsIndex]) -> 
 def decode_values(data: bytes, table_dir: str) -> list[DecodedValue]: ...
 def decode_values_with_tables(data: bytes, tables: TableSet) -> list[DecodedValue]: ...
 def decode_values_with_definitions(data: bytes, definitions_root: str) -> list[DecodedValue]: ...
+def scan_messages(data: bytes) -> tuple[list[tuple[int, int]], tuple[int, str] | None]: ...
+
+ASSOCIATED_FIELD_CODE: Final[int]
+OPERATOR_NAME: Final[str]
+BUFR_MESSAGE_FIELDS: Final[tuple[str, ...]]

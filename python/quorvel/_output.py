@@ -13,38 +13,6 @@ LISTED_DESCRIPTORS = 6
 # Names wider than this push their value right instead of widening the column.
 NAME_COLUMN_LIMIT = 48
 
-HEADER_FIELDS = (
-    "total_length",
-    "edition",
-    "section1_length",
-    "master_table_number",
-    "originating_centre",
-    "originating_subcentre",
-    "update_sequence_number",
-    "local_section_present",
-    "data_category",
-    "international_data_subcategory",
-    "local_data_subcategory",
-    "master_tables_version_number",
-    "local_tables_version_number",
-    "typical_year",
-    "typical_month",
-    "typical_day",
-    "typical_hour",
-    "typical_minute",
-    "typical_second",
-    "section2_length",
-    "section3_length",
-    "number_of_subsets",
-    "observed_data",
-    "compressed_data",
-    "unexpanded_descriptors",
-    "section4_length",
-    "section4_data_offset",
-    "section4_data_length",
-)
-
-ASSOCIATED_FIELD = 999999
 
 # What the operators that leave a marker in the values announce.
 _OPERATOR_MARKERS = {
@@ -95,7 +63,7 @@ def listing_line(path: str, slot_index: int, message: _quorvel.BufrMessage) -> s
 
 def header_record(message: _quorvel.BufrMessage) -> dict[str, Any]:
     """Every header field of a message, by its attribute name."""
-    return {name: getattr(message, name) for name in HEADER_FIELDS}
+    return {name: getattr(message, name) for name in _quorvel.BUFR_MESSAGE_FIELDS}
 
 
 def format_number(number: float) -> str:
@@ -111,7 +79,7 @@ def _is_table_unit(unit: str) -> bool:
 
 def value_text(value: _quorvel.DecodedValue, unit: str | None) -> str:
     """The value column of a dump line."""
-    if value.name == "operator" and value.descriptor // 100000 == 2:
+    if value.name == _quorvel.OPERATOR_NAME and value.descriptor // 100000 == 2:
         return f"[{_OPERATOR_MARKERS.get(value.descriptor, 'operator marker')}]"
     if value.raw_text is not None:
         return json.dumps(value.raw_text, ensure_ascii=False)
@@ -157,7 +125,7 @@ def units_of(values: list[_quorvel.DecodedValue], tables: _quorvel.TableSet) -> 
     units: list[str | None] = []
     for value in values:
         code = value.descriptor
-        if code == ASSOCIATED_FIELD or code // 100000 != 0:
+        if code == _quorvel.ASSOCIATED_FIELD_CODE or code // 100000 != 0:
             units.append(None)
             continue
         if code not in known:

@@ -3,8 +3,8 @@ the tables each message is decoded with.
 
 ``_quorvel.parse_all_file`` gives all messages of a file or an error; the
 command line wants the good messages of a file even when one of them is
-broken, and the bytes of each message to decode it. So it finds the messages
-itself, by the same rule as the module's scanner, and parses each one alone.
+broken, and the bytes of each message to decode it. So it asks the module's
+scanner where the messages lie and parses each one alone.
 """
 
 from __future__ import annotations
@@ -13,9 +13,6 @@ import os
 from dataclasses import dataclass, field
 
 import _quorvel
-
-_MARKER = b"BUFR"
-
 
 @dataclass(frozen=True)
 class Slot:
@@ -42,39 +39,6 @@ class FileContents:
     error: str | None = None
 
 
-def find_messages(data: bytes) -> tuple[list[tuple[int, int]], bool]:
-    """The (offset, length) of each message in ``data``, and whether the scan
-    stopped at a marker it could not use.
-
-    Like the module's scanner: look for "BUFR", take the declared total length,
-    resume after it; octets between messages are skipped.
-    """
-    found: list[tuple[int, int]] = []
-    position = 0
-    while len(data) - position >= len(_MARKER):
-        start = data.find(_MARKER, position)
-        if start < 0:
-            break
-        if len(data) - start < 8:
-            return found, True
-        length = int.from_bytes(data[start + 4 : start + 7], "big")
-        if length == 0 or length > len(data) - start:
-            return found, True
-        found.append((start, length))
-        position = start + length
-    return found, False
-
-
-def _scan_error(data: bytes) -> str:
-    try:
-        _quorvel.parse_all_bytes(data)
-    except ValueError as exc:
-        return str(exc)
-    # The module accepted what the scan above refused: both follow one rule,
-    # so this is a fault here, not in the file.
-    raise AssertionError("message scan disagrees with _quorvel.parse_all_bytes")
-
-
 def read_messages(path: str) -> FileContents:
     """Reads ``path`` and parses each message in it; never raises for bad data."""
     contents = FileContents(path)
@@ -84,7 +48,7 @@ def read_messages(path: str) -> FileContents:
     except OSError as exc:
         contents.error = exc.strerror or str(exc)
         return contents
-    found, stopped = find_messages(data)
+    found, stop = _quorvel.scan_messages(data)
     for index, (offset, length) in enumerate(found, start=1):
         chunk = data[offset : offset + length]
         try:
@@ -92,12 +56,12 @@ def read_messages(path: str) -> FileContents:
         except ValueError as exc:
             slot = Slot(index, offset, chunk, None, str(exc))
         contents.slots.append(slot)
-    if stopped:
+    if stop is not None:
         # What follows the last good marker cannot be a message; say where the
         # reading stopped, so that a text file that happens to hold "BUFR"
         # does not read as a broken message.
         where = f"after message {len(found)}" if found else "no complete BUFR message"
-        contents.error = f"{where}: {_scan_error(data)}"
+        contents.error = f"{where}: {stop[1]}"
     elif not found:
         contents.error = "no BUFR message found"
     return contents

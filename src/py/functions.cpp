@@ -9,25 +9,17 @@
 #include "core/tables/definitions_root.hpp"
 #include "core/tables/formats/table_directory.hpp"
 #include "py/module_state.hpp"
+#include "py/support/arguments.hpp"
 #include "py/support/boxed.hpp"
 #include "py/support/converters.hpp"
 #include "py/support/py_ref.hpp"
 #include "py/support/raise.hpp"
-#include "py/types/types.hpp"
+#include "py/types/bufr_message_type.hpp"
+#include "py/types/table_set_type.hpp"
+#include "py/values/object_sink.hpp"
 
 namespace quorvel::py {
 namespace {
-
-// Parses the single positional-or-keyword object argument `name` of `function`.
-PyObject* parse_one_argument(PyObject* args, PyObject* kwargs, const char* format,
-                             const char* name) {
-  const char* keywords[] = {name, nullptr};
-  PyObject* object = nullptr;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, format, const_cast<char**>(keywords), &object)) {
-    return nullptr;
-  }
-  return object;
-}
 
 PyObject* message_list(const ModuleState& state, std::vector<BufrMessage> messages) {
   PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(messages.size())));
@@ -60,16 +52,51 @@ PyObject* parse_all(PyObject* module, std::span<const std::uint8_t> data) {
   return message_list(module_state(module), std::move(*messages));
 }
 
-// Runs `work` on the bytes of argument `data`.
-template <class Work>
-PyObject* with_bytes_argument(PyObject* module, PyObject* args, PyObject* kwargs,
-                              const char* format, Work work) {
-  return guarded([&]() -> PyObject* {
-    PyObject* object = parse_one_argument(args, kwargs, format, "data");
-    if (object == nullptr) {
+// A new (a, b) tuple of two new references; nullptr when either is.
+PyObject* pair(PyObject* first, PyObject* second) {
+  PyRef a = PyRef::steal(first);
+  PyRef b = PyRef::steal(second);
+  if (!a || !b) {
+    return nullptr;
+  }
+  return PyTuple_Pack(2, a.get(), b.get());
+}
+
+// ([(offset, length), ...], None or (offset, message)).
+PyObject* scan_locations(PyObject* /*module*/, std::span<const std::uint8_t> data) {
+  const ScanResult scan = scan_messages_until_stop(data);
+  PyRef locations = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(scan.slices.size())));
+  if (!locations) {
+    return nullptr;
+  }
+  for (std::size_t i = 0; i < scan.slices.size(); ++i) {
+    const MessageSlice& slice = scan.slices[i];
+    PyObject* item = pair(to_python(slice.start), to_python(slice.length));
+    if (item == nullptr) {
       return nullptr;
     }
-    const auto data = convert_bytes(object, "data");
+    PyList_SET_ITEM(locations.get(), static_cast<Py_ssize_t>(i), item);
+  }
+  PyRef stop =
+      scan.stop
+          ? PyRef::steal(pair(to_python(scan.stop->offset), to_python(scan.stop->error.message())))
+          : PyRef::borrow(Py_None);
+  if (!stop) {
+    return nullptr;
+  }
+  return PyTuple_Pack(2, locations.get(), stop.get());
+}
+
+// Runs `work` on the bytes of the one argument `data` of `function`.
+template <class Work>
+PyObject* with_bytes_argument(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
+                              PyObject* kwnames, const char* function, Work work) {
+  return guarded([&]() -> PyObject* {
+    const auto arguments = parse_arguments(args, nargs, kwnames, {"data"}, function);
+    if (!arguments) {
+      return nullptr;
+    }
+    const auto data = convert_bytes((*arguments)[0], "data");
     if (!data) {
       return nullptr;
     }
@@ -77,16 +104,17 @@ PyObject* with_bytes_argument(PyObject* module, PyObject* args, PyObject* kwargs
   });
 }
 
-// Reads the file named by argument `path` and runs `work` on its content.
+// Reads the file named by the one argument `path` of `function` and runs
+// `work` on its content.
 template <class Work>
-PyObject* with_file_argument(PyObject* module, PyObject* args, PyObject* kwargs, const char* format,
-                             Work work) {
+PyObject* with_file_argument(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
+                             PyObject* kwnames, const char* function, Work work) {
   return guarded([&]() -> PyObject* {
-    PyObject* object = parse_one_argument(args, kwargs, format, "path");
-    if (object == nullptr) {
+    const auto arguments = parse_arguments(args, nargs, kwnames, {"path"}, function);
+    if (!arguments) {
       return nullptr;
     }
-    const auto path = convert_path(object, "path");
+    const auto path = convert_path((*arguments)[0], "path");
     if (!path) {
       return nullptr;
     }
@@ -98,37 +126,43 @@ PyObject* with_file_argument(PyObject* module, PyObject* args, PyObject* kwargs,
   });
 }
 
-PyObject* parse_bytes(PyObject* module, PyObject* args, PyObject* kwargs) {
-  return with_bytes_argument(module, args, kwargs, "O:parse_bytes", parse_one);
+PyObject* parse_bytes(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
+                      PyObject* kwnames) {
+  return with_bytes_argument(module, args, nargs, kwnames, "parse_bytes", parse_one);
 }
 
-PyObject* parse_file(PyObject* module, PyObject* args, PyObject* kwargs) {
-  return with_file_argument(module, args, kwargs, "O:parse_file", parse_one);
+PyObject* parse_file(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return with_file_argument(module, args, nargs, kwnames, "parse_file", parse_one);
 }
 
-PyObject* parse_all_bytes(PyObject* module, PyObject* args, PyObject* kwargs) {
-  return with_bytes_argument(module, args, kwargs, "O:parse_all_bytes", parse_all);
+PyObject* parse_all_bytes(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
+                          PyObject* kwnames) {
+  return with_bytes_argument(module, args, nargs, kwnames, "parse_all_bytes", parse_all);
 }
 
-PyObject* parse_all_file(PyObject* module, PyObject* args, PyObject* kwargs) {
-  return with_file_argument(module, args, kwargs, "O:parse_all_file", parse_all);
+PyObject* parse_all_file(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
+                         PyObject* kwnames) {
+  return with_file_argument(module, args, nargs, kwnames, "parse_all_file", parse_all);
 }
 
-PyObject* expand_descriptors_function(PyObject* /*module*/, PyObject* args, PyObject* kwargs) {
+PyObject* scan_messages_function(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
+                                 PyObject* kwnames) {
+  return with_bytes_argument(module, args, nargs, kwnames, "scan_messages", scan_locations);
+}
+
+PyObject* expand_descriptors_function(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs,
+                                      PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
-    static const char* const keywords[] = {"table_dir", "descriptors", nullptr};
-    PyObject* table_dir_object = nullptr;
-    PyObject* descriptors_object = nullptr;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OO:expand_descriptors",
-                                     const_cast<char**>(keywords), &table_dir_object,
-                                     &descriptors_object)) {
+    const auto arguments =
+        parse_arguments(args, nargs, kwnames, {"table_dir", "descriptors"}, "expand_descriptors");
+    if (!arguments) {
       return nullptr;
     }
-    const auto table_dir = convert_path(table_dir_object, "table_dir");
+    const auto table_dir = convert_path((*arguments)[0], "table_dir");
     if (!table_dir) {
       return nullptr;
     }
-    const auto descriptors = convert_descriptors(descriptors_object, "descriptors");
+    const auto descriptors = convert_descriptors((*arguments)[1], "descriptors");
     if (!descriptors) {
       return nullptr;
     }
@@ -168,23 +202,21 @@ PyObject* decode_first_message(PyObject* module, std::span<const std::uint8_t> d
 }
 
 // Parses (data, <second>) for a decode function; the second argument is
-// converted by `convert_second`, which returns nullopt with an exception set.
+// converted by `convert_second`, which returns nothing with an exception set.
 template <class ConvertSecond, class Decode>
-PyObject* decode_function(PyObject* args, PyObject* kwargs, const char* format,
-                          const char* second_name, ConvertSecond convert_second, Decode decode) {
+PyObject* decode_function(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                          const char* function, const char* second_name,
+                          ConvertSecond convert_second, Decode decode) {
   return guarded([&]() -> PyObject* {
-    const char* keywords[] = {"data", second_name, nullptr};
-    PyObject* data_object = nullptr;
-    PyObject* second_object = nullptr;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, format, const_cast<char**>(keywords),
-                                     &data_object, &second_object)) {
+    const auto arguments = parse_arguments(args, nargs, kwnames, {"data", second_name}, function);
+    if (!arguments) {
       return nullptr;
     }
-    const auto data = convert_bytes(data_object, "data");
+    const auto data = convert_bytes((*arguments)[0], "data");
     if (!data) {
       return nullptr;
     }
-    auto second = convert_second(second_object, second_name);
+    auto second = convert_second((*arguments)[1], second_name);
     if (!second) {
       return nullptr;
     }
@@ -192,8 +224,9 @@ PyObject* decode_function(PyObject* args, PyObject* kwargs, const char* format,
   });
 }
 
-PyObject* decode_values(PyObject* module, PyObject* args, PyObject* kwargs) {
-  return decode_function(args, kwargs, "OO:decode_values", "table_dir", convert_path,
+PyObject* decode_values(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
+                        PyObject* kwnames) {
+  return decode_function(args, nargs, kwnames, "decode_values", "table_dir", convert_path,
                          [&](std::span<const std::uint8_t> data, const std::string& table_dir) {
                            return decode_first_message(module, data, [&](const BufrMessage&) {
                              return load_table_directory(table_dir);
@@ -201,27 +234,24 @@ PyObject* decode_values(PyObject* module, PyObject* args, PyObject* kwargs) {
                          });
 }
 
-PyObject* decode_values_with_tables(PyObject* module, PyObject* args, PyObject* kwargs) {
+PyObject* decode_values_with_tables(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
+                                    PyObject* kwnames) {
   const ModuleState& state = module_state(module);
-  const auto convert_tables = [&](PyObject* object,
-                                  const char* name) -> std::optional<const TableSet*> {
-    const TableSet* tables = convert_table_set(state, object, name);
-    if (tables == nullptr) {
-      return std::nullopt;
-    }
-    return tables;
+  const auto convert_tables = [&](PyObject* object, const char* name) {
+    return convert_table_set(state, object, name);
   };
-  return decode_function(args, kwargs, "OO:decode_values_with_tables", "tables", convert_tables,
-                         [&](std::span<const std::uint8_t> data, const TableSet* tables) {
-                           return decode_first_message(module, data, [&](const BufrMessage&) {
-                             return Expected<const TableSet*>(tables);
-                           });
-                         });
+  return decode_function(
+      args, nargs, kwnames, "decode_values_with_tables", "tables", convert_tables,
+      [&](std::span<const std::uint8_t> data, const TableSet* tables) {
+        return decode_first_message(
+            module, data, [&](const BufrMessage&) { return Expected<const TableSet*>(tables); });
+      });
 }
 
-PyObject* decode_values_with_definitions(PyObject* module, PyObject* args, PyObject* kwargs) {
+PyObject* decode_values_with_definitions(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
+                                         PyObject* kwnames) {
   return decode_function(
-      args, kwargs, "OO:decode_values_with_definitions", "definitions_root", convert_path,
+      args, nargs, kwnames, "decode_values_with_definitions", "definitions_root", convert_path,
       [&](std::span<const std::uint8_t> data, const std::string& root) {
         return decode_first_message(module, data, [&](const BufrMessage& message) {
           return select_definition_tables(root, message);
@@ -232,23 +262,25 @@ PyObject* decode_values_with_definitions(PyObject* module, PyObject* args, PyObj
 }  // namespace
 
 PyMethodDef module_functions[] = {
-    {"parse_bytes", as_cfunction(parse_bytes), METH_VARARGS | METH_KEYWORDS,
+    {"parse_bytes", as_cfunction(parse_bytes), METH_FASTCALL | METH_KEYWORDS,
      "parse_bytes(data)\n--\n\n"},
-    {"parse_file", as_cfunction(parse_file), METH_VARARGS | METH_KEYWORDS,
+    {"parse_file", as_cfunction(parse_file), METH_FASTCALL | METH_KEYWORDS,
      "parse_file(path)\n--\n\n"},
-    {"parse_all_bytes", as_cfunction(parse_all_bytes), METH_VARARGS | METH_KEYWORDS,
+    {"parse_all_bytes", as_cfunction(parse_all_bytes), METH_FASTCALL | METH_KEYWORDS,
      "parse_all_bytes(data)\n--\n\n"},
-    {"parse_all_file", as_cfunction(parse_all_file), METH_VARARGS | METH_KEYWORDS,
+    {"parse_all_file", as_cfunction(parse_all_file), METH_FASTCALL | METH_KEYWORDS,
      "parse_all_file(path)\n--\n\n"},
-    {"expand_descriptors", as_cfunction(expand_descriptors_function), METH_VARARGS | METH_KEYWORDS,
+    {"expand_descriptors", as_cfunction(expand_descriptors_function), METH_FASTCALL | METH_KEYWORDS,
      "expand_descriptors(table_dir, descriptors)\n--\n\n"},
-    {"decode_values", as_cfunction(decode_values), METH_VARARGS | METH_KEYWORDS,
+    {"decode_values", as_cfunction(decode_values), METH_FASTCALL | METH_KEYWORDS,
      "decode_values(data, table_dir)\n--\n\n"},
     {"decode_values_with_tables", as_cfunction(decode_values_with_tables),
-     METH_VARARGS | METH_KEYWORDS, "decode_values_with_tables(data, tables)\n--\n\n"},
+     METH_FASTCALL | METH_KEYWORDS, "decode_values_with_tables(data, tables)\n--\n\n"},
     {"decode_values_with_definitions", as_cfunction(decode_values_with_definitions),
-     METH_VARARGS | METH_KEYWORDS,
+     METH_FASTCALL | METH_KEYWORDS,
      "decode_values_with_definitions(data, definitions_root)\n--\n\n"},
+    {"scan_messages", as_cfunction(scan_messages_function), METH_FASTCALL | METH_KEYWORDS,
+     "scan_messages(data)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 

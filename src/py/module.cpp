@@ -1,11 +1,23 @@
-// Module initialisation: the classes first, then the functions.
+// Module initialisation, in two phases: PyInit returns the definition, and
+// exec fills each new module object with its classes, functions and
+// constants, in that order.
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <new>
+
+#include "core/decode/decoded_value.hpp"
+#include "core/message/descriptor.hpp"
 #include "py/functions.hpp"
 #include "py/module_state.hpp"
+#include "py/support/boxed.hpp"
 #include "py/support/py_ref.hpp"
-#include "py/types/types.hpp"
+#include "py/types/bufr_message_type.hpp"
+#include "py/types/decoded_value_type.hpp"
+#include "py/types/descriptor_type.hpp"
+#include "py/types/element_definition_type.hpp"
+#include "py/types/sequence_definition_type.hpp"
+#include "py/types/table_set_type.hpp"
 
 namespace quorvel::py {
 namespace {
@@ -31,7 +43,9 @@ int module_traverse(PyObject* module, visitproc visit, void* arg) {
 }
 
 int module_clear(PyObject* module) {
-  for_each_type_slot(module_state(module), [](PyTypeObject*& type) { Py_CLEAR(type); });
+  ModuleState& state = module_state(module);
+  for_each_type_slot(state, [](PyTypeObject*& type) { Py_CLEAR(type); });
+  state.idle_mappings.close();
   return 0;
 }
 
@@ -47,37 +61,49 @@ bool add_type(PyObject* module, PyTypeObject*& slot, PyTypeObject* (*make)(PyObj
   return PyModule_AddObjectRef(module, name, reinterpret_cast<PyObject*>(slot)) == 0;
 }
 
-PyObject* init_module() {
-  PyRef module = PyRef::steal(PyModule_Create(&module_def));
-  if (!module) {
-    return nullptr;
-  }
-  ModuleState& state = module_state(module.get());
-  if (!add_type(module.get(), state.bufr_message_type, make_bufr_message_type, "BufrMessage") ||
-      !add_type(module.get(), state.decoded_value_type, make_decoded_value_type, "DecodedValue") ||
-      !add_type(module.get(), state.descriptor_type, make_descriptor_type, "Descriptor") ||
-      !add_type(module.get(), state.element_definition_type, make_element_definition_type,
-                "ElementDefinition") ||
-      !add_type(module.get(), state.sequence_definition_type, make_sequence_definition_type,
-                "SequenceDefinition") ||
-      !add_type(module.get(), state.table_set_type, make_table_set_type, "TableSet")) {
-    return nullptr;
-  }
-  if (PyModule_AddFunctions(module.get(), module_functions) != 0) {
-    return nullptr;
-  }
-  return module.release();
+// Adds `value`, a new reference or nullptr with an exception set.
+bool add_constant(PyObject* module, const char* name, PyObject* value) {
+  PyRef owned = PyRef::steal(value);
+  return owned && PyModule_AddObjectRef(module, name, owned.get()) == 0;
 }
+
+int module_exec(PyObject* module) {
+  return guarded([&]() -> int {
+    ModuleState& state = *new (PyModule_GetState(module)) ModuleState();
+    const bool added =
+        add_type(module, state.bufr_message_type, make_bufr_message_type, "BufrMessage") &&
+        add_type(module, state.decoded_value_type, make_decoded_value_type, "DecodedValue") &&
+        add_type(module, state.descriptor_type, make_descriptor_type, "Descriptor") &&
+        add_type(module, state.element_definition_type, make_element_definition_type,
+                 "ElementDefinition") &&
+        add_type(module, state.sequence_definition_type, make_sequence_definition_type,
+                 "SequenceDefinition") &&
+        add_type(module, state.table_set_type, make_table_set_type, "TableSet") &&
+        PyModule_AddFunctions(module, module_functions) == 0 &&
+        add_constant(module, "ASSOCIATED_FIELD_CODE", to_python(kAssociatedFieldCode)) &&
+        add_constant(module, "OPERATOR_NAME", to_python(kOperatorName)) &&
+        add_constant(module, "BUFR_MESSAGE_FIELDS", bufr_message_field_names());
+    return added ? 0 : -1;
+  });
+}
+
+PyModuleDef_Slot module_slots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(module_exec)},
+    {0, nullptr},
+};
 
 }  // namespace
 
+// Process-wide because CPython keeps the definition for every import and
+// writes its own bookkeeping into it; it holds no state of ours (the specs
+// and method tables elsewhere are only read). The functions are added by
+// exec, after the classes, rather than through m_methods, which CPython
+// would add first.
 PyModuleDef module_def = {
-    PyModuleDef_HEAD_INIT, "_quorvel",   "",          sizeof(ModuleState), nullptr, nullptr,
-    module_traverse,       module_clear, module_free,
+    PyModuleDef_HEAD_INIT, "_quorvel",      "",           sizeof(ModuleState), nullptr,
+    module_slots,          module_traverse, module_clear, module_free,
 };
 
 }  // namespace quorvel::py
 
-PyMODINIT_FUNC PyInit__quorvel() {
-  return quorvel::py::guarded([] { return quorvel::py::init_module(); });
-}
+PyMODINIT_FUNC PyInit__quorvel() { return PyModuleDef_Init(&quorvel::py::module_def); }

@@ -1,8 +1,14 @@
-// The module's state: its class objects, created once at import.
+// The module's state: its class objects and the mappings kept idle between
+// decodes. Each module object has its own, so each interpreter that imports
+// the module does too; nothing of the binding is shared across them.
 #pragma once
 
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
+
+#include <type_traits>
+
+#include "py/values/idle_mappings.hpp"
 
 namespace quorvel::py {
 
@@ -13,7 +19,11 @@ struct ModuleState {
   PyTypeObject* element_definition_type = nullptr;
   PyTypeObject* sequence_definition_type = nullptr;
   PyTypeObject* table_set_type = nullptr;
+  IdleMappings idle_mappings;
 };
+
+// CPython zeroes the state before exec and frees it without a destructor.
+static_assert(std::is_trivially_destructible_v<ModuleState>);
 
 extern PyModuleDef module_def;
 
@@ -21,13 +31,10 @@ inline ModuleState& module_state(PyObject* module) {
   return *static_cast<ModuleState*>(PyModule_GetState(module));
 }
 
-// The state of the module that defined `type` (one of our heap types).
+// The state of the module that defined `type`, one of our heap types or a
+// subclass of one.
 inline ModuleState& state_of_type(PyTypeObject* type) {
   return module_state(PyType_GetModuleByDef(type, &module_def));
 }
-
-// The state for a static method, which receives neither module nor type.
-// Only valid while the module is imported, as it is during any call into it.
-inline ModuleState& state_for_static() { return module_state(PyState_FindModule(&module_def)); }
 
 }  // namespace quorvel::py

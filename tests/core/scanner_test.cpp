@@ -25,6 +25,22 @@ Expected<std::vector<MessageSlice>> scan_exact(const Bytes& bytes) {
   return scan_messages(copy.span());
 }
 
+ScanResult scan_until_stop_exact(const Bytes& bytes) {
+  const ExactBuffer copy(bytes);
+  return scan_messages_until_stop(copy.span());
+}
+
+// The stop of a failing scan: its slices, marker offset and error text.
+void expect_stop(const Bytes& buffer, const std::vector<MessageSlice>& slices, std::size_t offset,
+                 const std::string& text) {
+  const ScanResult result = scan_until_stop_exact(buffer);
+  EXPECT_EQ(result.slices, slices);
+  ASSERT_TRUE(result.stop.has_value());
+  EXPECT_EQ(result.stop->offset, offset);
+  EXPECT_EQ(result.stop->error.message(), text);
+  EXPECT_EQ(error_text(scan_exact(buffer)), text);
+}
+
 Expected<std::vector<BufrMessage>> parse_all_exact(const Bytes& bytes) {
   const ExactBuffer copy(bytes);
   return parse_all_messages(copy.span());
@@ -91,6 +107,9 @@ TEST_P(ScannerJunk, FindsBothMessagesInOrder) {
             (std::vector<MessageSlice>{{before, first.size()}, {second_start, second.size()}}));
   const ExactBuffer copy(buffer);
   EXPECT_TRUE(std::ranges::equal(slice_bytes(copy.span(), (*slices)[1]), second));
+  const ScanResult until = scan_until_stop_exact(buffer);
+  EXPECT_EQ(until.slices, *slices);
+  EXPECT_FALSE(until.stop.has_value());
 
   const auto parsed = parse_all_exact(buffer);
   ASSERT_TRUE(parsed.has_value()) << error_text(parsed);
@@ -133,7 +152,10 @@ TEST_P(ScannerMarkerNearEnd, IsTooShortEvenAfterGoodMessages) {
   tail.resize(4 + octets_after_marker);
   const Bytes buffer =
       after_a_message ? concat({message(1), junk(2), tail}) : concat({junk(5), tail});
-  EXPECT_EQ(error_text(scan_exact(buffer)), kTooShortText);
+  const std::vector<MessageSlice> before = after_a_message
+                                               ? std::vector<MessageSlice>{{0, message(1).size()}}
+                                               : std::vector<MessageSlice>{};
+  expect_stop(buffer, before, buffer.size() - tail.size(), kTooShortText);
   EXPECT_EQ(error_text(parse_all_exact(buffer)), kTooShortText);
 }
 
@@ -168,7 +190,7 @@ TEST_P(ScannerDeclaredPastEnd, IsSection0TruncatedAtTheMarker) {
   put_u24(second, 4, static_cast<std::uint32_t>(second.size()) + GetParam().extra);
   const Bytes buffer = concat({first, junk(GetParam().junk_before), second});
   const std::size_t marker = first.size() + GetParam().junk_before;
-  EXPECT_EQ(error_text(scan_exact(buffer)), truncated_text(0, marker));
+  expect_stop(buffer, {{0, first.size()}}, marker, truncated_text(0, marker));
   EXPECT_EQ(error_text(parse_all_exact(buffer)), truncated_text(0, marker));
 }
 
@@ -224,7 +246,9 @@ class ScannerDeclaredZero : public ::testing::TestWithParam<bool> {};
 TEST_P(ScannerDeclaredZero, IsTooShort) {
   const Bytes buffer =
       GetParam() ? concat({message(1), section0(0), junk(12)}) : concat({section0(0), junk(12)});
-  EXPECT_EQ(error_text(scan_exact(buffer)), kTooShortText);
+  const std::vector<MessageSlice> before =
+      GetParam() ? std::vector<MessageSlice>{{0, message(1).size()}} : std::vector<MessageSlice>{};
+  expect_stop(buffer, before, before.empty() ? 0 : before[0].length, kTooShortText);
   EXPECT_EQ(error_text(parse_all_exact(buffer)), kTooShortText);
 }
 

@@ -260,6 +260,17 @@ def parse_all_bytes_calls(paths):
     expect_raises(TypeError, lambda: parse_all_bytes(None))
 
 
+@scenario(10000, ["scan_messages", "ASSOCIATED_FIELD_CODE", "OPERATOR_NAME",
+                  "BUFR_MESSAGE_FIELDS"])
+def scan_messages_calls(paths):
+    assert len(_quorvel.scan_messages(TWO_MESSAGES)[0]) == 2
+    assert _quorvel.scan_messages(TWO_MESSAGES + b"BUFR\0")[1] is not None
+    expect_raises(TypeError, lambda: _quorvel.scan_messages(None))
+    # The constants are made once, at import; reading them makes nothing.
+    assert (_quorvel.ASSOCIATED_FIELD_CODE, _quorvel.OPERATOR_NAME) != (0, "")
+    assert len(_quorvel.BUFR_MESSAGE_FIELDS) == 28
+
+
 @scenario(5000, ["parse_file", "parse_all_file"])
 def parse_files(paths):
     parse_file(paths.message_file)

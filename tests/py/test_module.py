@@ -1,6 +1,7 @@
 """The module surface: names, signatures, argument conversion and file reading."""
 
 import errno
+import importlib.util
 import inspect
 import os
 import pathlib
@@ -30,7 +31,9 @@ FUNCTIONS = [
     "decode_values",
     "decode_values_with_tables",
     "decode_values_with_definitions",
+    "scan_messages",
 ]
+CONSTANTS = ["ASSOCIATED_FIELD_CODE", "OPERATOR_NAME", "BUFR_MESSAGE_FIELDS"]
 # The message layer, registered from the start.
 MESSAGE_LAYER = ["BufrMessage", "Descriptor", "parse_bytes", "parse_file", "parse_all_bytes",
                  "parse_all_file"]
@@ -44,6 +47,7 @@ SIGNATURES = [
     ("decode_values", "(data, table_dir)"),
     ("decode_values_with_tables", "(data, tables)"),
     ("decode_values_with_definitions", "(data, definitions_root)"),
+    ("scan_messages", "(data)"),
     ("Descriptor", "(f, x, y)"),
     ("Descriptor.from_fxy", "(code)"),
 ]
@@ -77,8 +81,8 @@ def test_module_doc_is_empty():
 def test_module_attributes_are_the_registered_classes_and_functions():
     public = [name for name in vars(_quorvel) if not name.startswith("__")]
     assert set(MESSAGE_LAYER) <= set(public)
-    # Nothing else, and in registration order: classes, then functions.
-    order = CLASSES + FUNCTIONS
+    # Nothing else, and in registration order: classes, functions, constants.
+    order = CLASSES + FUNCTIONS + CONSTANTS
     assert [name for name in public if name not in order] == []
     assert public == sorted(public, key=order.index)
     for name in public:
@@ -86,14 +90,29 @@ def test_module_attributes_are_the_registered_classes_and_functions():
         if name in CLASSES:
             assert isinstance(value, type)
             assert value.__module__ == "_quorvel"
+        elif name in CONSTANTS:
+            assert not callable(value)
         else:
             assert isinstance(value, types.BuiltinFunctionType)
+
+
+def test_each_module_object_has_its_own_classes():
+    spec = importlib.util.spec_from_file_location("_quorvel", _quorvel.__file__)
+    second = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(second)
+    assert second is not _quorvel and second.TableSet is not _quorvel.TableSet
+    assert type(second.parse_bytes(MESSAGE.data)) is second.BufrMessage
+    # Static methods find the module of the class they are called on.
+    assert type(second.Descriptor.from_fxy(1001)) is second.Descriptor
+    assert type(_quorvel.Descriptor.from_fxy(1001)) is _quorvel.Descriptor
+    with pytest.raises(TypeError, match="^argument 'tables': expected TableSet"):
+        second.decode_values_with_tables(MESSAGE.data, _quorvel.TableSet())
 
 
 # ---------------------------------------------------------------------------
 # Argument conversion.
 
-BYTES_FUNCTIONS = [parse_bytes, parse_all_bytes]
+BYTES_FUNCTIONS = [parse_bytes, parse_all_bytes, _quorvel.scan_messages]
 PATH_FUNCTIONS = [parse_file, parse_all_file]
 
 
@@ -147,7 +166,8 @@ def test_str_subclass_and_keyword_accepted(tmp_path):
 
 @pytest.mark.parametrize(
     "function, name", [(parse_bytes, "data"), (parse_all_bytes, "data"),
-                       (parse_file, "path"), (parse_all_file, "path")],
+                       (_quorvel.scan_messages, "data"), (parse_file, "path"),
+                       (parse_all_file, "path")],
     ids=lambda v: getattr(v, "__name__", v),
 )
 def test_missing_extra_and_unknown_arguments(function, name):
@@ -162,6 +182,45 @@ def test_missing_extra_and_unknown_arguments(function, name):
     for call in calls:
         with pytest.raises(TypeError):
             call()
+
+
+# The texts of CPython's own parser for functions whose arguments are all
+# required: a surplus counts every argument, a gap names the first missing one.
+@pytest.mark.parametrize(
+    "call, text",
+    [
+        (lambda: parse_bytes(), "parse_bytes() missing required argument 'data' (pos 1)"),
+        (lambda: parse_bytes(other=1), "parse_bytes() missing required argument 'data' (pos 1)"),
+        (lambda: parse_file("a", "b"), "parse_file() takes at most 1 argument (2 given)"),
+        (lambda: parse_all_bytes(data=b"", other=1),
+         "parse_all_bytes() takes at most 1 keyword argument (2 given)"),
+        (lambda: _quorvel.decode_values(b"", data=b""),
+         "decode_values() missing required argument 'table_dir' (pos 2)"),
+        (lambda: _quorvel.expand_descriptors(descriptors=[]),
+         "expand_descriptors() missing required argument 'table_dir' (pos 1)"),
+        (lambda: _quorvel.TableSet().get_meaning(1, code=1),
+         "get_meaning() missing required argument 'raw' (pos 2)"),
+        (lambda: _quorvel.TableSet.from_definitions("p", "m", "x"),
+         "from_definitions() takes at most 2 arguments (3 given)"),
+        (lambda: _quorvel.Descriptor(1, 2, 3, y=4), "Descriptor() takes at most 3 arguments (4 given)"),
+        (lambda: _quorvel.TableSet(x=1), "TableSet() takes at most 0 keyword arguments (1 given)"),
+        (lambda: _quorvel.TableSet(1), "TableSet() takes at most 0 arguments (1 given)"),
+    ],
+)
+def test_argument_count_errors(call, text):
+    with pytest.raises(TypeError) as info:
+        call()
+    assert str(info.value) == text
+
+
+def test_constants():
+    assert _quorvel.ASSOCIATED_FIELD_CODE == 999999
+    assert _quorvel.OPERATOR_NAME == "operator"
+    # The attributes of BufrMessage, in the order the class defines them.
+    fields = _quorvel.BUFR_MESSAGE_FIELDS
+    assert type(fields) is tuple and len(fields) == 28
+    assert list(fields) == [name for name in vars(_quorvel.BufrMessage) if not name.startswith("_")]
+    assert fields[0] == "total_length" and fields[-1] == "section4_data_length"
 
 
 # ---------------------------------------------------------------------------

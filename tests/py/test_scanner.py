@@ -1,11 +1,12 @@
-"""parse_all_bytes: finding every message in a buffer, then parsing each."""
+"""parse_all_bytes: finding every message in a buffer, then parsing each; scan_messages:
+the same search, reporting where the messages lie and where it stopped."""
 
 import subprocess
 import sys
 
 import pytest
 
-from _quorvel import BufrMessage, parse_all_bytes, parse_bytes
+from _quorvel import BufrMessage, parse_all_bytes, parse_bytes, scan_messages
 from builder import build_message, concatenate, section0, u24
 
 TOO_SHORT = "message is too short to be BUFR"
@@ -179,3 +180,37 @@ def test_a_new_list_each_call():
     first, second = parse_all_bytes(data), parse_all_bytes(data)
     assert first is not second
     assert first[0] is not second[0]
+
+
+# Offsets of the markers after FIRST and after two junk octets and FIRST.
+AFTER = len(FIRST)
+AFTER_JUNK = 2 + len(FIRST)
+
+
+@pytest.mark.parametrize(
+    "parts, locations, stop",
+    [
+        ([FIRST, SECOND], [(0, AFTER), (AFTER, len(SECOND))], None),
+        ([b"ab", FIRST, b"BUF", SECOND, b"\x03"], [(2, AFTER), (AFTER_JUNK + 3, len(SECOND))], None),
+        ([b"ab", FIRST, SECOND.data[:-1]], [(2, AFTER)], (AFTER_JUNK, truncated(0, AFTER_JUNK))),
+        ([FIRST, section0(0), bytes(12)], [(0, AFTER)], (AFTER, TOO_SHORT)),
+        ([b"ab", FIRST, b"BUFR\0"], [(2, AFTER)], (AFTER_JUNK, TOO_SHORT)),
+        ([b"no marker in here"], [], None),
+        ([b""], [], None),
+    ],
+    ids=["good", "junk between", "truncated last", "declared zero", "marker near the end",
+         "no marker", "empty"],
+)
+def test_scan_messages_agrees_with_parse_all_bytes(parts, locations, stop):
+    data = concatenate(parts)
+    assert scan_messages(data) == (locations, stop)
+    if stop is None:
+        assert [m.total_length for m in parse_all_bytes(data)] == [n for _, n in locations]
+    else:
+        assert_refused(data, stop[1])
+
+
+def test_scan_messages_reports_messages_that_fail_to_parse():
+    # Only the scan's own rule stops it; a bad message is still a location.
+    bad = message(3, terminator=b"7776")
+    assert scan_messages(bad.data + FIRST.data) == ([(0, len(bad)), (len(bad), AFTER)], None)

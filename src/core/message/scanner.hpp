@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -25,6 +26,23 @@ struct MessageSlice {
 // octets behind it or a declared length of 0, and with SectionTruncated
 // (section 0, marker offset) for a declared length running past the end.
 Expected<std::vector<MessageSlice>> scan_messages(std::span<const std::uint8_t> buffer);
+
+// Where a scan gave up: the offset of the marker it could not use, and the
+// error scan_messages fails with there.
+struct ScanStop {
+  std::size_t offset = 0;
+  BufrError error;
+};
+
+struct ScanResult {
+  std::vector<MessageSlice> slices;  // the messages before the stop, in order
+  std::optional<ScanStop> stop;      // empty when the scan reached the end
+};
+
+// scan_messages, keeping what it found before a failure: for a reader that
+// wants the good messages of a file whose tail is broken. The stop's error is
+// exactly the one scan_messages returns for the same buffer.
+ScanResult scan_messages_until_stop(std::span<const std::uint8_t> buffer);
 
 // The octets of `slice` within the scanned `buffer`.
 inline std::span<const std::uint8_t> slice_bytes(std::span<const std::uint8_t> buffer,

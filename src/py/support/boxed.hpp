@@ -87,3 +87,8 @@ PyObject* get_field(PyObject* self, void* /*closure*/) {
 }
 
 }  // namespace quorvel::py
+
+// The read-only attribute `name` of a class boxing a `Type`, read from the
+// member of the same name.
+#define QV_FIELD(Type, name) \
+  PyGetSetDef { #name, ::quorvel::py::get_field < Type, &Type::name>, nullptr, nullptr, nullptr }

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "py/support/boxed.hpp"
 #include "py/support/py_ref.hpp"
 
 namespace quorvel::py {
@@ -86,6 +87,22 @@ std::optional<std::uint64_t> convert_unsigned(PyObject* object, const char* name
   return value;
 }
 
+std::optional<std::uint8_t> convert_octet(PyObject* object, const char* name) {
+  const auto value = convert_unsigned(object, name, UINT8_MAX);
+  if (!value) {
+    return std::nullopt;
+  }
+  return static_cast<std::uint8_t>(*value);
+}
+
+std::optional<std::uint32_t> convert_code(PyObject* object, const char* name) {
+  const auto value = convert_unsigned(object, name, UINT32_MAX);
+  if (!value) {
+    return std::nullopt;
+  }
+  return static_cast<std::uint32_t>(*value);
+}
+
 std::optional<std::vector<std::uint32_t>> convert_descriptors(PyObject* object, const char* name) {
   if (PyUnicode_Check(object)) {
     set_argument_error(PyExc_TypeError, name, "Can't extract `str` to `Vec`");
@@ -119,13 +136,39 @@ std::optional<std::vector<std::uint32_t>> convert_descriptors(PyObject* object, 
   std::vector<std::uint32_t> codes;
   codes.reserve(static_cast<std::size_t>(count));
   for (Py_ssize_t i = 0; i < count; ++i) {
-    const auto code = convert_unsigned(item_array[i], name, UINT32_MAX);
+    const auto code = convert_code(item_array[i], name);
     if (!code) {
       return std::nullopt;
     }
-    codes.push_back(static_cast<std::uint32_t>(*code));
+    codes.push_back(*code);
   }
   return codes;
+}
+
+namespace {
+
+// The value boxed in `object` when it is an instance of `type`.
+template <class T>
+std::optional<const T*> convert_instance(PyTypeObject* type, PyObject* object, const char* name,
+                                         const char* class_name) {
+  if (!PyObject_TypeCheck(object, type)) {
+    set_argument_error(PyExc_TypeError, name,
+                       fmt::format("expected {}, got {}", class_name, type_name(object)));
+    return std::nullopt;
+  }
+  return &unbox<T>(object);
+}
+
+}  // namespace
+
+std::optional<const BufrMessage*> convert_bufr_message(const ModuleState& state, PyObject* object,
+                                                       const char* name) {
+  return convert_instance<BufrMessage>(state.bufr_message_type, object, name, "BufrMessage");
+}
+
+std::optional<const TableSet*> convert_table_set(const ModuleState& state, PyObject* object,
+                                                 const char* name) {
+  return convert_instance<TableSet>(state.table_set_type, object, name, "TableSet");
 }
 
 }  // namespace quorvel::py

@@ -12,6 +12,10 @@
 #include <string>
 #include <vector>
 
+#include "core/message/section_parser.hpp"
+#include "core/tables/table_set.hpp"
+#include "py/module_state.hpp"
+
 namespace quorvel::py {
 
 // Sets `type` with "argument '<name>': <detail>"; returns nullptr.
@@ -27,8 +31,21 @@ std::optional<std::string> convert_path(PyObject* object, const char* name);
 std::optional<std::uint64_t> convert_unsigned(PyObject* object, const char* name,
                                               std::uint64_t max);
 
+// An int from 0 to 255.
+std::optional<std::uint8_t> convert_octet(PyObject* object, const char* name);
+
+// A descriptor code: an int from 0 to 2**32 - 1.
+std::optional<std::uint32_t> convert_code(PyObject* object, const char* name);
+
 // A sequence of descriptor codes: a list, a tuple or any registered
 // collections.abc.Sequence except str, each item an int from 0 to 2**32 - 1.
 std::optional<std::vector<std::uint32_t>> convert_descriptors(PyObject* object, const char* name);
+
+// The value inside an instance of one of the module's classes (or of a
+// subclass), borrowed from `object` for the duration of the call.
+std::optional<const BufrMessage*> convert_bufr_message(const ModuleState& state, PyObject* object,
+                                                       const char* name);
+std::optional<const TableSet*> convert_table_set(const ModuleState& state, PyObject* object,
+                                                 const char* name);
 
 }  // namespace quorvel::py

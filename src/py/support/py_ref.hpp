@@ -6,6 +6,7 @@
 #include <Python.h>
 
 #include <new>
+#include <type_traits>
 #include <utility>
 
 namespace quorvel::py {
@@ -42,19 +43,31 @@ class PyRef {
 };
 
 // Runs the body of a CPython entry point; no C++ exception crosses the frame.
+// A body returns a new reference (nullptr on failure) or a status (-1 on
+// failure), as the slot it implements does.
 template <class Body>
-PyObject* guarded(Body&& body) noexcept {
+auto guarded(Body&& body) noexcept -> decltype(body()) {
+  using Result = decltype(body());
+  static_assert(std::is_same_v<Result, PyObject*> || std::is_same_v<Result, int>);
+  const auto failure = [] {
+    if constexpr (std::is_same_v<Result, int>) {
+      return -1;
+    } else {
+      return static_cast<PyObject*>(nullptr);
+    }
+  };
   try {
     return body();
   } catch (const std::bad_alloc&) {
-    return PyErr_NoMemory();
+    PyErr_NoMemory();
+    return failure();
   } catch (...) {
     PyErr_SetString(PyExc_SystemError, "_quorvel: unexpected internal failure");
-    return nullptr;
+    return failure();
   }
 }
 
-// A METH_KEYWORDS or METH_FASTCALL function as the PyCFunction a PyMethodDef holds.
+// A METH_FASTCALL or METH_METHOD function as the PyCFunction a PyMethodDef holds.
 template <class Function>
 PyCFunction as_cfunction(Function function) {
   return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));

@@ -1,9 +1,12 @@
+#include "py/types/bufr_message_type.hpp"
+
 #include <fmt/format.h>
 #include <fmt/ranges.h>
 
+#include <iterator>
+
 #include "py/support/boxed.hpp"
-#include "py/support/converters.hpp"
-#include "py/types/types.hpp"
+#include "py/support/py_ref.hpp"
 
 namespace quorvel::py {
 namespace {
@@ -21,42 +24,37 @@ PyObject* bufr_message_repr(PyObject* self) {
   });
 }
 
-#define QV_FIELD(name) \
-  PyGetSetDef { #name, get_field < BufrMessage, &BufrMessage::name>, nullptr, nullptr, nullptr }
-
 PyGetSetDef bufr_message_getset[] = {
-    QV_FIELD(total_length),
-    QV_FIELD(edition),
-    QV_FIELD(section1_length),
-    QV_FIELD(master_table_number),
-    QV_FIELD(originating_centre),
-    QV_FIELD(originating_subcentre),
-    QV_FIELD(update_sequence_number),
-    QV_FIELD(local_section_present),
-    QV_FIELD(data_category),
-    QV_FIELD(international_data_subcategory),
-    QV_FIELD(local_data_subcategory),
-    QV_FIELD(master_tables_version_number),
-    QV_FIELD(local_tables_version_number),
-    QV_FIELD(typical_year),
-    QV_FIELD(typical_month),
-    QV_FIELD(typical_day),
-    QV_FIELD(typical_hour),
-    QV_FIELD(typical_minute),
-    QV_FIELD(typical_second),
-    QV_FIELD(section2_length),
-    QV_FIELD(section3_length),
-    QV_FIELD(number_of_subsets),
-    QV_FIELD(observed_data),
-    QV_FIELD(compressed_data),
-    QV_FIELD(unexpanded_descriptors),
-    QV_FIELD(section4_length),
-    QV_FIELD(section4_data_offset),
-    QV_FIELD(section4_data_length),
+    QV_FIELD(BufrMessage, total_length),
+    QV_FIELD(BufrMessage, edition),
+    QV_FIELD(BufrMessage, section1_length),
+    QV_FIELD(BufrMessage, master_table_number),
+    QV_FIELD(BufrMessage, originating_centre),
+    QV_FIELD(BufrMessage, originating_subcentre),
+    QV_FIELD(BufrMessage, update_sequence_number),
+    QV_FIELD(BufrMessage, local_section_present),
+    QV_FIELD(BufrMessage, data_category),
+    QV_FIELD(BufrMessage, international_data_subcategory),
+    QV_FIELD(BufrMessage, local_data_subcategory),
+    QV_FIELD(BufrMessage, master_tables_version_number),
+    QV_FIELD(BufrMessage, local_tables_version_number),
+    QV_FIELD(BufrMessage, typical_year),
+    QV_FIELD(BufrMessage, typical_month),
+    QV_FIELD(BufrMessage, typical_day),
+    QV_FIELD(BufrMessage, typical_hour),
+    QV_FIELD(BufrMessage, typical_minute),
+    QV_FIELD(BufrMessage, typical_second),
+    QV_FIELD(BufrMessage, section2_length),
+    QV_FIELD(BufrMessage, section3_length),
+    QV_FIELD(BufrMessage, number_of_subsets),
+    QV_FIELD(BufrMessage, observed_data),
+    QV_FIELD(BufrMessage, compressed_data),
+    QV_FIELD(BufrMessage, unexpanded_descriptors),
+    QV_FIELD(BufrMessage, section4_length),
+    QV_FIELD(BufrMessage, section4_data_offset),
+    QV_FIELD(BufrMessage, section4_data_length),
     PyGetSetDef{nullptr, nullptr, nullptr, nullptr, nullptr},
 };
-
-#undef QV_FIELD
 
 PyType_Slot bufr_message_slots[] = {
     {Py_tp_dealloc, reinterpret_cast<void*>(boxed_dealloc<BufrMessage>)},
@@ -81,18 +79,25 @@ PyTypeObject* make_bufr_message_type(PyObject* module) {
       PyType_FromModuleAndSpec(module, &bufr_message_spec, nullptr));
 }
 
-const BufrMessage* convert_bufr_message(const ModuleState& state, PyObject* object,
-                                        const char* name) {
-  if (!PyObject_TypeCheck(object, state.bufr_message_type)) {
-    set_argument_error(PyExc_TypeError, name,
-                       fmt::format("expected BufrMessage, got {}", Py_TYPE(object)->tp_name));
-    return nullptr;
-  }
-  return &unbox<BufrMessage>(object);
-}
-
 PyObject* wrap_bufr_message(const ModuleState& state, BufrMessage message) {
   return box(state.bufr_message_type, std::move(message));
+}
+
+PyObject* bufr_message_field_names() {
+  // The getset table ends with an empty entry.
+  const auto count = static_cast<Py_ssize_t>(std::size(bufr_message_getset) - 1);
+  PyRef names = PyRef::steal(PyTuple_New(count));
+  if (!names) {
+    return nullptr;
+  }
+  for (Py_ssize_t i = 0; i < count; ++i) {
+    PyObject* name = PyUnicode_FromString(bufr_message_getset[i].name);
+    if (name == nullptr) {
+      return nullptr;
+    }
+    PyTuple_SET_ITEM(names.get(), i, name);
+  }
+  return names.release();
 }
 
 }  // namespace quorvel::py

@@ -1,8 +1,9 @@
+#include "py/types/element_definition_type.hpp"
+
 #include <fmt/format.h>
 
 #include "core/base/quoted.hpp"
 #include "py/support/boxed.hpp"
-#include "py/types/types.hpp"
 
 namespace quorvel::py {
 namespace {
@@ -15,24 +16,17 @@ PyObject* element_definition_repr(PyObject* self) {
   });
 }
 
-#define QV_FIELD(name)                                                                         \
-  PyGetSetDef {                                                                                \
-#name, get_field < ElementDefinition, &ElementDefinition::name>, nullptr, nullptr, nullptr \
-  }
-
 PyGetSetDef element_definition_getset[] = {
-    QV_FIELD(code),
-    QV_FIELD(name),
-    QV_FIELD(unit),
-    QV_FIELD(scale),
-    QV_FIELD(reference),
-    QV_FIELD(width),
-    QV_FIELD(element_type),
-    QV_FIELD(abbreviation),
+    QV_FIELD(ElementDefinition, code),
+    QV_FIELD(ElementDefinition, name),
+    QV_FIELD(ElementDefinition, unit),
+    QV_FIELD(ElementDefinition, scale),
+    QV_FIELD(ElementDefinition, reference),
+    QV_FIELD(ElementDefinition, width),
+    QV_FIELD(ElementDefinition, element_type),
+    QV_FIELD(ElementDefinition, abbreviation),
     PyGetSetDef{nullptr, nullptr, nullptr, nullptr, nullptr},
 };
-
-#undef QV_FIELD
 
 PyType_Slot element_definition_slots[] = {
     {Py_tp_dealloc, reinterpret_cast<void*>(boxed_dealloc<ElementDefinition>)},

@@ -1,8 +1,9 @@
+#include "py/types/sequence_definition_type.hpp"
+
 #include <fmt/format.h>
 #include <fmt/ranges.h>
 
 #include "py/support/boxed.hpp"
-#include "py/types/types.hpp"
 
 namespace quorvel::py {
 namespace {
@@ -16,10 +17,9 @@ PyObject* sequence_definition_repr(PyObject* self) {
 }
 
 PyGetSetDef sequence_definition_getset[] = {
-    {"code", get_field<SequenceDefinition, &SequenceDefinition::code>, nullptr, nullptr, nullptr},
-    {"members", get_field<SequenceDefinition, &SequenceDefinition::members>, nullptr, nullptr,
-     nullptr},
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
+    QV_FIELD(SequenceDefinition, code),
+    QV_FIELD(SequenceDefinition, members),
+    PyGetSetDef{nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
 PyType_Slot sequence_definition_slots[] = {

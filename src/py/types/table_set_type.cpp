@@ -1,13 +1,18 @@
+#include "py/types/table_set_type.hpp"
+
 #include <fmt/format.h>
 
 #include "core/tables/definitions_root.hpp"
 #include "core/tables/expansion.hpp"
 #include "core/tables/formats/bufr4_loader.hpp"
 #include "core/tables/formats/table_directory.hpp"
+#include "py/support/arguments.hpp"
 #include "py/support/boxed.hpp"
 #include "py/support/converters.hpp"
 #include "py/support/raise.hpp"
-#include "py/types/types.hpp"
+#include "py/support/static_methods.hpp"
+#include "py/types/element_definition_type.hpp"
+#include "py/types/sequence_definition_type.hpp"
 
 namespace quorvel::py {
 namespace {
@@ -15,32 +20,9 @@ namespace {
 const TableSet& tables_of(PyObject* self) { return unbox<TableSet>(self); }
 const ModuleState& state_of(PyObject* self) { return state_of_type(Py_TYPE(self)); }
 
-// Parses the object arguments `names` (positional or keyword) of `function`.
-template <std::size_t N>
-bool parse_arguments(PyObject* args, PyObject* kwargs, const char* format,
-                     const char* const (&names)[N], PyObject* (&objects)[N - 1]) {
-  static_assert(N == 2 || N == 3);
-  if constexpr (N == 2) {
-    return PyArg_ParseTupleAndKeywords(args, kwargs, format, const_cast<char**>(names),
-                                       &objects[0]) != 0;
-  } else {
-    return PyArg_ParseTupleAndKeywords(args, kwargs, format, const_cast<char**>(names), &objects[0],
-                                       &objects[1]) != 0;
-  }
-}
-
-std::optional<std::uint32_t> convert_code(PyObject* object) {
-  const auto code = convert_unsigned(object, "code", UINT32_MAX);
-  if (!code) {
-    return std::nullopt;
-  }
-  return static_cast<std::uint32_t>(*code);
-}
-
 PyObject* table_set_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   return guarded([&]() -> PyObject* {
-    static const char* const keywords[] = {nullptr};
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, ":TableSet", const_cast<char**>(keywords))) {
+    if (!parse_no_arguments(args, kwargs, "TableSet")) {
       return nullptr;
     }
     return box(type, TableSet());
@@ -63,14 +45,13 @@ PyObject* get_sequence_count(PyObject* self, void* /*closure*/) {
   return to_python(tables_of(self).sequence_count());
 }
 
-PyObject* get_element(PyObject* self, PyObject* args, PyObject* kwargs) {
+PyObject* get_element(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
-    static const char* const keywords[] = {"code", nullptr};
-    PyObject* objects[1] = {};
-    if (!parse_arguments(args, kwargs, "O:get_element", keywords, objects)) {
+    const auto arguments = parse_arguments(args, nargs, kwnames, {"code"}, "get_element");
+    if (!arguments) {
       return nullptr;
     }
-    const auto code = convert_code(objects[0]);
+    const auto code = convert_code((*arguments)[0], "code");
     if (!code) {
       return nullptr;
     }
@@ -82,14 +63,13 @@ PyObject* get_element(PyObject* self, PyObject* args, PyObject* kwargs) {
   });
 }
 
-PyObject* get_sequence(PyObject* self, PyObject* args, PyObject* kwargs) {
+PyObject* get_sequence(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
-    static const char* const keywords[] = {"code", nullptr};
-    PyObject* objects[1] = {};
-    if (!parse_arguments(args, kwargs, "O:get_sequence", keywords, objects)) {
+    const auto arguments = parse_arguments(args, nargs, kwnames, {"code"}, "get_sequence");
+    if (!arguments) {
       return nullptr;
     }
-    const auto code = convert_code(objects[0]);
+    const auto code = convert_code((*arguments)[0], "code");
     if (!code) {
       return nullptr;
     }
@@ -101,18 +81,17 @@ PyObject* get_sequence(PyObject* self, PyObject* args, PyObject* kwargs) {
   });
 }
 
-PyObject* get_meaning(PyObject* self, PyObject* args, PyObject* kwargs) {
+PyObject* get_meaning(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
-    static const char* const keywords[] = {"code", "raw", nullptr};
-    PyObject* objects[2] = {};
-    if (!parse_arguments(args, kwargs, "OO:get_meaning", keywords, objects)) {
+    const auto arguments = parse_arguments(args, nargs, kwnames, {"code", "raw"}, "get_meaning");
+    if (!arguments) {
       return nullptr;
     }
-    const auto code = convert_code(objects[0]);
+    const auto code = convert_code((*arguments)[0], "code");
     if (!code) {
       return nullptr;
     }
-    const auto raw = convert_unsigned(objects[1], "raw", UINT64_MAX);
+    const auto raw = convert_unsigned((*arguments)[1], "raw", UINT64_MAX);
     if (!raw) {
       return nullptr;
     }
@@ -124,14 +103,13 @@ PyObject* get_meaning(PyObject* self, PyObject* args, PyObject* kwargs) {
   });
 }
 
-PyObject* expand(PyObject* self, PyObject* args, PyObject* kwargs) {
+PyObject* expand(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
-    static const char* const keywords[] = {"descriptors", nullptr};
-    PyObject* objects[1] = {};
-    if (!parse_arguments(args, kwargs, "O:expand", keywords, objects)) {
+    const auto arguments = parse_arguments(args, nargs, kwnames, {"descriptors"}, "expand");
+    if (!arguments) {
       return nullptr;
     }
-    const auto descriptors = convert_descriptors(objects[0], "descriptors");
+    const auto descriptors = convert_descriptors((*arguments)[0], "descriptors");
     if (!descriptors) {
       return nullptr;
     }
@@ -139,23 +117,24 @@ PyObject* expand(PyObject* self, PyObject* args, PyObject* kwargs) {
   });
 }
 
-PyObject* from_definitions(PyObject* /*unused*/, PyObject* args, PyObject* kwargs) {
+PyObject* from_definitions(PyObject* /*unused*/, PyTypeObject* defining_class,
+                           PyObject* const* args, std::size_t nargs, PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
-    static const char* const keywords[] = {"path", "message", nullptr};
-    PyObject* objects[2] = {};
-    if (!parse_arguments(args, kwargs, "OO:from_definitions", keywords, objects)) {
+    const auto arguments = parse_arguments(args, static_cast<Py_ssize_t>(nargs), kwnames,
+                                           {"path", "message"}, "from_definitions");
+    if (!arguments) {
       return nullptr;
     }
-    const ModuleState& state = state_for_static();
-    const auto path = convert_path(objects[0], "path");
+    const ModuleState& state = state_of_type(defining_class);
+    const auto path = convert_path((*arguments)[0], "path");
     if (!path) {
       return nullptr;
     }
-    const BufrMessage* message = convert_bufr_message(state, objects[1], "message");
-    if (message == nullptr) {
+    const auto message = convert_bufr_message(state, (*arguments)[1], "message");
+    if (!message) {
       return nullptr;
     }
-    auto tables = select_definition_tables(*path, *message);
+    auto tables = select_definition_tables(*path, **message);
     if (!tables) {
       return raise_error(tables.error());
     }
@@ -165,15 +144,15 @@ PyObject* from_definitions(PyObject* /*unused*/, PyObject* args, PyObject* kwarg
 
 // A static loader taking one `path` argument.
 template <auto Load>
-PyObject* load_from_path(PyObject* /*unused*/, PyObject* args, PyObject* kwargs,
-                         const char* format) {
+PyObject* load_from_path(PyTypeObject* defining_class, PyObject* const* args, std::size_t nargs,
+                         PyObject* kwnames, const char* function) {
   return guarded([&]() -> PyObject* {
-    static const char* const keywords[] = {"path", nullptr};
-    PyObject* objects[1] = {};
-    if (!parse_arguments(args, kwargs, format, keywords, objects)) {
+    const auto arguments =
+        parse_arguments(args, static_cast<Py_ssize_t>(nargs), kwnames, {"path"}, function);
+    if (!arguments) {
       return nullptr;
     }
-    const auto path = convert_path(objects[0], "path");
+    const auto path = convert_path((*arguments)[0], "path");
     if (!path) {
       return nullptr;
     }
@@ -181,16 +160,18 @@ PyObject* load_from_path(PyObject* /*unused*/, PyObject* args, PyObject* kwargs,
     if (!tables) {
       return raise_error(tables.error());
     }
-    return wrap_table_set(state_for_static(), std::move(*tables));
+    return wrap_table_set(state_of_type(defining_class), std::move(*tables));
   });
 }
 
-PyObject* from_eccodes(PyObject* unused, PyObject* args, PyObject* kwargs) {
-  return load_from_path<load_table_directory>(unused, args, kwargs, "O:from_eccodes");
+PyObject* from_eccodes(PyObject* /*unused*/, PyTypeObject* defining_class, PyObject* const* args,
+                       std::size_t nargs, PyObject* kwnames) {
+  return load_from_path<load_table_directory>(defining_class, args, nargs, kwnames, "from_eccodes");
 }
 
-PyObject* from_bufr4_45(PyObject* unused, PyObject* args, PyObject* kwargs) {
-  return load_from_path<load_bufr4_tables>(unused, args, kwargs, "O:from_bufr4_45");
+PyObject* from_bufr4_45(PyObject* /*unused*/, PyTypeObject* defining_class, PyObject* const* args,
+                        std::size_t nargs, PyObject* kwnames) {
+  return load_from_path<load_bufr4_tables>(defining_class, args, nargs, kwnames, "from_bufr4_45");
 }
 
 PyGetSetDef table_set_getset[] = {
@@ -200,19 +181,24 @@ PyGetSetDef table_set_getset[] = {
 };
 
 PyMethodDef table_set_methods[] = {
-    {"get_element", as_cfunction(get_element), METH_VARARGS | METH_KEYWORDS,
+    {"get_element", as_cfunction(get_element), METH_FASTCALL | METH_KEYWORDS,
      "get_element($self, code)\n--\n\n"},
-    {"get_sequence", as_cfunction(get_sequence), METH_VARARGS | METH_KEYWORDS,
+    {"get_sequence", as_cfunction(get_sequence), METH_FASTCALL | METH_KEYWORDS,
      "get_sequence($self, code)\n--\n\n"},
-    {"get_meaning", as_cfunction(get_meaning), METH_VARARGS | METH_KEYWORDS,
+    {"get_meaning", as_cfunction(get_meaning), METH_FASTCALL | METH_KEYWORDS,
      "get_meaning($self, code, raw)\n--\n\n"},
-    {"expand", as_cfunction(expand), METH_VARARGS | METH_KEYWORDS,
+    {"expand", as_cfunction(expand), METH_FASTCALL | METH_KEYWORDS,
      "expand($self, descriptors)\n--\n\n"},
-    {"from_eccodes", as_cfunction(from_eccodes), METH_VARARGS | METH_KEYWORDS | METH_STATIC,
-     "from_eccodes(path)\n--\n\n"},
-    {"from_bufr4_45", as_cfunction(from_bufr4_45), METH_VARARGS | METH_KEYWORDS | METH_STATIC,
-     "from_bufr4_45(path)\n--\n\n"},
-    {"from_definitions", as_cfunction(from_definitions), METH_VARARGS | METH_KEYWORDS | METH_STATIC,
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyMethodDef table_set_static_methods[] = {
+    {"from_eccodes", as_cfunction(from_eccodes),
+     METH_FASTCALL | METH_KEYWORDS | METH_METHOD | METH_STATIC, "from_eccodes(path)\n--\n\n"},
+    {"from_bufr4_45", as_cfunction(from_bufr4_45),
+     METH_FASTCALL | METH_KEYWORDS | METH_METHOD | METH_STATIC, "from_bufr4_45(path)\n--\n\n"},
+    {"from_definitions", as_cfunction(from_definitions),
+     METH_FASTCALL | METH_KEYWORDS | METH_METHOD | METH_STATIC,
      "from_definitions(path, message)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
@@ -235,8 +221,16 @@ PyType_Spec table_set_spec = {
 }  // namespace
 
 PyTypeObject* make_table_set_type(PyObject* module) {
-  return reinterpret_cast<PyTypeObject*>(
-      PyType_FromModuleAndSpec(module, &table_set_spec, nullptr));
+  PyRef type = PyRef::steal(PyType_FromModuleAndSpec(module, &table_set_spec, nullptr));
+  if (!type ||
+      !add_static_methods(reinterpret_cast<PyTypeObject*>(type.get()), table_set_static_methods)) {
+    return nullptr;
+  }
+  return reinterpret_cast<PyTypeObject*>(type.release());
+}
+
+PyObject* wrap_table_set(const ModuleState& state, TableSet tables) {
+  return box(state.table_set_type, std::move(tables));
 }
 
 PyObject* expand_to_list(const TableSet& tables, std::span<const std::uint32_t> descriptors) {
@@ -245,19 +239,6 @@ PyObject* expand_to_list(const TableSet& tables, std::span<const std::uint32_t> 
     return raise_error(expanded.error());
   }
   return to_python(*expanded);
-}
-
-const TableSet* convert_table_set(const ModuleState& state, PyObject* object, const char* name) {
-  if (!PyObject_TypeCheck(object, state.table_set_type)) {
-    set_argument_error(PyExc_TypeError, name,
-                       fmt::format("expected TableSet, got {}", Py_TYPE(object)->tp_name));
-    return nullptr;
-  }
-  return &unbox<TableSet>(object);
-}
-
-PyObject* wrap_table_set(const ModuleState& state, TableSet tables) {
-  return box(state.table_set_type, std::move(tables));
 }
 
 }  // namespace quorvel::py

@@ -1,0 +1,22 @@
+// decode_to_list: decodes a message's values straight into DecodedValue
+// objects, laid out in memory in the order of the list that holds them.
+#pragma once
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <cstdint>
+#include <span>
+
+#include "core/message/section_parser.hpp"
+#include "core/tables/table_set.hpp"
+#include "py/module_state.hpp"
+
+namespace quorvel::py {
+
+// Decodes the section 4 of `message` (parsed from `message_bytes`) into a
+// new list of DecodedValue, or returns nullptr with the error raised.
+PyObject* decode_to_list(ModuleState& state, const BufrMessage& message,
+                         std::span<const std::uint8_t> message_bytes, const TableSet& tables);
+
+}  // namespace quorvel::py
