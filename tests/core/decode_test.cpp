@@ -1,5 +1,6 @@
 // The decoders' own limits and the outcomes chosen where arithmetic would
-// leave the 64-bit range; the value rules themselves are tested from Python.
+// leave the 64-bit range; the value rules are in decode_uncompressed_test.cpp
+// and decode_compressed_test.cpp.
 #include "core/decode/decode.hpp"
 
 #include <fmt/format.h>
