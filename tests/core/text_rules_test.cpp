@@ -228,6 +228,30 @@ INSTANTIATE_TEST_SUITE_P(
         FieldCase{"U16TooLarge", kU16, "65536", std::nullopt,
                   "csv/table parse error: bad u16 \"65536\": number too large to fit in target "
                   "type"},
+        FieldCase{"U16Tab", kU16, "\t1", std::nullopt,
+                  "csv/table parse error: bad u16 \"\\t1\": invalid digit found in string"},
+        FieldCase{"U16Negative", kU16, "-1", std::nullopt,
+                  "csv/table parse error: bad u16 \"-1\": invalid digit found in string"},
+        FieldCase{"U16SignOnly", kU16, "+", std::nullopt,
+                  "csv/table parse error: bad u16 \"+\": invalid digit found in string"},
+        FieldCase{"U16Empty", kU16, "", std::nullopt,
+                  "csv/table parse error: bad u16 \"\": cannot parse integer from empty string"},
+        FieldCase{"I32Fraction", kI32, "1.5", std::nullopt,
+                  "csv/table parse error: bad i32 \"1.5\": invalid digit found in string"},
+        FieldCase{"I32SignOnly", kI32, "-", std::nullopt,
+                  "csv/table parse error: bad i32 \"-\": invalid digit found in string"},
+        FieldCase{"I32TwoSigns", kI32, "+-1", std::nullopt,
+                  "csv/table parse error: bad i32 \"+-1\": invalid digit found in string"},
+        FieldCase{"I64TooLarge", kI64, "9223372036854775808", std::nullopt,
+                  "csv/table parse error: bad i64 \"9223372036854775808\": number too large to "
+                  "fit in target type"},
+        FieldCase{"I64TooSmall", kI64, "-9223372036854775809", std::nullopt,
+                  "csv/table parse error: bad i64 \"-9223372036854775809\": number too small to "
+                  "fit in target type"},
+        FieldCase{"I64Hexadecimal", kI64, "0x10", std::nullopt,
+                  "csv/table parse error: bad i64 \"0x10\": invalid digit found in string"},
+        FieldCase{"I64TrailingSpace", kI64, "1 ", std::nullopt,
+                  "csv/table parse error: bad i64 \"1 \": invalid digit found in string"},
         FieldCase{"KeyValue", kKey, "2", 2, ""},
         FieldCase{"KeyWord", kKey, "x", std::nullopt,
                   "csv/table parse error: bad code table key \"x\": invalid digit found in "
@@ -300,6 +324,18 @@ INSTANTIATE_TEST_SUITE_P(
                  "string"},
         CodeCase{"Negative", "-1", std::nullopt,
                  "csv/table parse error: bad descriptor code \"-1\": invalid digit found in "
+                 "string"},
+        CodeCase{"Empty", "", std::nullopt,
+                 "csv/table parse error: bad descriptor code \"\": cannot parse integer from "
+                 "empty string"},
+        CodeCase{"OnlyAsciiWhiteSpace", " \t", std::nullopt,
+                 "csv/table parse error: bad descriptor code \" \\t\": cannot parse integer "
+                 "from empty string"},
+        CodeCase{"NoBreakSpacesAroundLetter", "\u00A0x\u00A0", std::nullopt,
+                 "csv/table parse error: bad descriptor code \"\\u{a0}x\\u{a0}\": invalid "
+                 "digit found in string"},
+        CodeCase{"SpaceInsideDigits", "0 01001", std::nullopt,
+                 "csv/table parse error: bad descriptor code \"0 01001\": invalid digit found in "
                  "string"},
         CodeCase{"OnlyQuotes", "\"\"", std::nullopt,
                  "csv/table parse error: bad descriptor code \"\\\"\\\"\": cannot parse integer "
