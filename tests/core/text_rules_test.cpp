@@ -1,5 +1,6 @@
 #include "core/base/text_rules.hpp"
 
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -413,6 +414,49 @@ TEST(WhiteSpacePropertyTest, MatchesPublishedList) {
 TEST(UnicodeTablesTest, RecordTheirVersion) { EXPECT_EQ(unicode_tables_version(), "15.0.0"); }
 
 // ---- UTF-8 -------------------------------------------------------------------
+
+// How decode_utf8 splits a text: "U+XXXX" per valid sequence, "bad N" per
+// maximal subpart of N octets, which the callers (quote, file-name and
+// table-text conversion) each replace with one U+FFFD.
+struct SubpartCase {
+  std::string_view name;
+  std::string_view text;
+  std::string_view steps;
+};
+
+class Utf8SubpartTest : public testing::TestWithParam<SubpartCase> {};
+
+TEST_P(Utf8SubpartTest, SplitsIntoMaximalSubparts) {
+  const std::string_view text = GetParam().text;
+  std::string steps;
+  for (std::size_t pos = 0; pos < text.size();) {
+    const Utf8Step step = decode_utf8(text, pos);
+    ASSERT_GE(step.length, 1U);
+    steps += steps.empty() ? "" : " ";
+    steps += step.valid ? fmt::format("U+{:04X}", static_cast<std::uint32_t>(step.code_point))
+                        : fmt::format("bad {}", step.length);
+    pos += step.length;
+  }
+  EXPECT_EQ(steps, GetParam().steps);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Utf8, Utf8SubpartTest,
+    testing::Values(SubpartCase{"LoneFF", "\xFF", "bad 1"},
+                    SubpartCase{"TwoBadLeads", "\xFF\xFE", "bad 1 bad 1"},
+                    SubpartCase{"LoneContinuations", "a\x80\x80z", "U+0061 bad 1 bad 1 U+007A"},
+                    SubpartCase{"TruncatedThreeByteAtEnd", "a\xE2\x82", "U+0061 bad 2"},
+                    SubpartCase{"TruncatedThenValid", "\xE2\x82\xE2\x82\xAC", "bad 2 U+20AC"},
+                    SubpartCase{"TruncatedFourByteIsOne", "\xF0\x9F\x98.", "bad 3 U+002E"},
+                    SubpartCase{"LeadThenAscii", "\xC3(", "bad 1 U+0028"},
+                    SubpartCase{"OverlongTwoByteIsTwo", "\xC0\xAF", "bad 1 bad 1"},
+                    SubpartCase{"OverlongThreeByteIsThree", "\xE0\x80\xAF", "bad 1 bad 1 bad 1"},
+                    SubpartCase{"SurrogateIsThree", "\xED\xA0\x80", "bad 1 bad 1 bad 1"},
+                    SubpartCase{"AboveMaximumIsFour", "\xF4\x90\x80\x80",
+                                "bad 1 bad 1 bad 1 bad 1"},
+                    SubpartCase{"ReplacementCharacterIsValid", "\xEF\xBF\xBD", "U+FFFD"},
+                    SubpartCase{"LastCodePoint", "\xF4\x8F\xBF\xBF", "U+10FFFF"}),
+    case_name<SubpartCase>);
 
 struct Utf8Case {
   std::string_view name;
