@@ -1,27 +1,30 @@
 // The BitWriter lays out the data that parser and decoder tests feed in, so
 // its own bit order, widths 0 and 64 and unaligned writes are checked here
-// against hand-worked octets and a one-bit-at-a-time reader.
+// against hand-worked octets and the one-bit-at-a-time reference reader.
 #include "support/bit_writer.hpp"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <random>
+#include <string>
+#include <variant>
 #include <vector>
+
+#include "support/reference_bit_reader.hpp"
 
 namespace quorvel::testing {
 namespace {
 
-// Reads `width` bits most significant first, one bit at a time.
-std::uint64_t read_bits_slowly(const std::vector<std::uint8_t>& bytes, std::uint64_t& position,
-                               unsigned width) {
-  std::uint64_t value = 0;
-  for (unsigned i = 0; i < width; ++i, ++position) {
-    const std::uint8_t byte = bytes.at(static_cast<std::size_t>(position / 8));
-    const unsigned bit = (byte >> (7 - position % 8)) & 1u;
-    value = value << 1 | bit;
+// The next `width` bits from the one-bit-at-a-time reader; a failed read
+// fails the test.
+std::uint64_t next(ReferenceBitReader& reader, unsigned width) {
+  const auto read = reader.read_bits(width);
+  if (const auto* failure = std::get_if<std::string>(&read)) {
+    ADD_FAILURE() << *failure;
+    return 0;
   }
-  return value;
+  return std::get<std::uint64_t>(read);
 }
 
 struct Piece {
@@ -82,13 +85,13 @@ TEST_P(BitWriterRoundTrip, EveryWidthAtEveryStartBit) {
     writer.write(1, 1);  // a marker bit right after the value
     const std::vector<std::uint8_t> bytes = writer.take_bytes();
     ASSERT_EQ(bytes.size(), (start + width + 1 + 7) / 8);
-    std::uint64_t position = 0;
-    EXPECT_EQ(read_bits_slowly(bytes, position, start), max_value(start));
-    EXPECT_EQ(read_bits_slowly(bytes, position, width), value) << "width " << width;
-    EXPECT_EQ(read_bits_slowly(bytes, position, 1), 1u) << "width " << width;
+    ReferenceBitReader reader(bytes);
+    EXPECT_EQ(next(reader, start), max_value(start));
+    EXPECT_EQ(next(reader, width), value) << "width " << width;
+    EXPECT_EQ(next(reader, 1), 1u) << "width " << width;
     // Padding bits are zero.
-    const std::uint64_t padding = bytes.size() * 8 - position;
-    EXPECT_EQ(read_bits_slowly(bytes, position, static_cast<unsigned>(padding)), 0u);
+    const std::uint64_t padding = bytes.size() * 8 - reader.position();
+    EXPECT_EQ(next(reader, static_cast<unsigned>(padding)), 0u);
   }
 }
 
