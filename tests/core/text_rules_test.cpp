@@ -131,32 +131,27 @@ INSTANTIATE_TEST_SUITE_P(
 
 // Every one-digit-longer neighbour of each bound overflows, whatever the last
 // digit; every value just inside a bound with any last digit parses.
-TEST(IntegerRuleBoundsTest, LastDigitSweepAroundU16Maximum) {
+// `prefix` followed by each digit d parses to base + sign * d up to
+// `last_good`, and fails with `fault` beyond it.
+template <class T>
+void sweep_last_digit(const std::string& prefix, std::int64_t base, int sign, int last_good,
+                      IntegerFault fault) {
   for (int d = 0; d <= 9; ++d) {
-    const std::string text = "6553" + std::to_string(d);
-    const auto result = parse_integer<std::uint16_t>(text);
-    if (d <= 5) {
+    const std::string text = prefix + std::to_string(d);
+    const auto result = parse_integer<T>(text);
+    if (d <= last_good) {
       ASSERT_TRUE(result.has_value()) << text;
-      EXPECT_EQ(*result, 65530 + d);
+      EXPECT_EQ(static_cast<std::int64_t>(*result), base + sign * d) << text;
     } else {
       ASSERT_FALSE(result.has_value()) << text;
-      EXPECT_EQ(result.error(), kLarge) << text;
+      EXPECT_EQ(result.error(), fault) << text;
     }
   }
 }
 
-TEST(IntegerRuleBoundsTest, LastDigitSweepAroundI32Minimum) {
-  for (int d = 0; d <= 9; ++d) {
-    const std::string text = "-214748364" + std::to_string(d);
-    const auto result = parse_integer<std::int32_t>(text);
-    if (d <= 8) {
-      ASSERT_TRUE(result.has_value()) << text;
-      EXPECT_EQ(*result, -2147483640LL - d);
-    } else {
-      ASSERT_FALSE(result.has_value()) << text;
-      EXPECT_EQ(result.error(), kSmall) << text;
-    }
-  }
+TEST(IntegerRuleBoundsTest, LastDigitSweeps) {
+  sweep_last_digit<std::uint16_t>("6553", 65530, 1, 5, kLarge);
+  sweep_last_digit<std::int32_t>("-214748364", -2147483640LL, -1, 8, kSmall);
 }
 
 // ---- Field helpers and their messages -------------------------------------
