@@ -1,5 +1,6 @@
 // The decoders' own limits and the outcomes chosen where arithmetic would
-// leave the 64-bit range; the value rules themselves are tested from Python.
+// leave the 64-bit range; the value rules are in decode_uncompressed_test.cpp
+// and decode_compressed_test.cpp.
 #include "core/decode/decode.hpp"
 
 #include <fmt/format.h>
@@ -167,22 +168,9 @@ TEST_P(UnsupportedOperatorTest, FailsNamingTheOperator) {
 }
 
 INSTANTIATE_TEST_SUITE_P(DataCarrying, UnsupportedOperatorTest,
-                         ::testing::Values(203001U, 203014U, 203254U, 205001U, 205060U, 209032U,
-                                           221005U));
-
-class HarmlessOperatorTest : public ::testing::TestWithParam<std::uint32_t> {};
-
-TEST_P(HarmlessOperatorTest, LeavesTheNextValueAlone) {
-  const TableSet set = tables();
-  const auto data = bits({{5, 7}});
-  const auto decoded = decode_uncompressed(Codes{GetParam(), 1001}, 1, set, data);
-  ASSERT_TRUE(decoded) << message_of(decoded.error());
-  ASSERT_EQ(decoded->size(), 1U);
-  EXPECT_EQ(decoded->values[0].raw, 5U);
-}
-
-INSTANTIATE_TEST_SUITE_P(NoData, HarmlessOperatorTest,
-                         ::testing::Values(203000U, 203255U, 205000U, 209000U, 221000U));
+                         ::testing::Values(203001U, 203010U, 203014U, 203254U, 205001U, 205060U,
+                                           205255U, 209001U, 209032U, 209255U, 221001U, 221005U,
+                                           221255U));
 
 // ---- Beyond 64 bits ----------------------------------------------------------------
 

@@ -65,12 +65,6 @@ TEST(MessageBuilder, OverridesChangeOnlyTheirField) {
                                                at.section5 + 3}));
 }
 
-TEST(MessageBuilder, DescriptorOctets) {
-  EXPECT_EQ(descriptor_octets_of(301002), (std::array<std::uint8_t, 2>{0xC1, 0x02}));
-  EXPECT_EQ(descriptor_octets_of(1), (std::array<std::uint8_t, 2>{0x00, 0x01}));
-  EXPECT_EQ(descriptor_octets_of(363255), (std::array<std::uint8_t, 2>{0xFF, 0xFF}));
-}
-
 TEST(MessageBuilderDeathTest, RefusesCodesWithoutA16BitForm) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_DEATH(descriptor_octets_of(1256), "no 16-bit form");

@@ -1,5 +1,6 @@
 #include "core/base/text_rules.hpp"
 
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -130,32 +131,27 @@ INSTANTIATE_TEST_SUITE_P(
 
 // Every one-digit-longer neighbour of each bound overflows, whatever the last
 // digit; every value just inside a bound with any last digit parses.
-TEST(IntegerRuleBoundsTest, LastDigitSweepAroundU16Maximum) {
+// `prefix` followed by each digit d parses to base + sign * d up to
+// `last_good`, and fails with `fault` beyond it.
+template <class T>
+void sweep_last_digit(const std::string& prefix, std::int64_t base, int sign, int last_good,
+                      IntegerFault fault) {
   for (int d = 0; d <= 9; ++d) {
-    const std::string text = "6553" + std::to_string(d);
-    const auto result = parse_integer<std::uint16_t>(text);
-    if (d <= 5) {
+    const std::string text = prefix + std::to_string(d);
+    const auto result = parse_integer<T>(text);
+    if (d <= last_good) {
       ASSERT_TRUE(result.has_value()) << text;
-      EXPECT_EQ(*result, 65530 + d);
+      EXPECT_EQ(static_cast<std::int64_t>(*result), base + sign * d) << text;
     } else {
       ASSERT_FALSE(result.has_value()) << text;
-      EXPECT_EQ(result.error(), kLarge) << text;
+      EXPECT_EQ(result.error(), fault) << text;
     }
   }
 }
 
-TEST(IntegerRuleBoundsTest, LastDigitSweepAroundI32Minimum) {
-  for (int d = 0; d <= 9; ++d) {
-    const std::string text = "-214748364" + std::to_string(d);
-    const auto result = parse_integer<std::int32_t>(text);
-    if (d <= 8) {
-      ASSERT_TRUE(result.has_value()) << text;
-      EXPECT_EQ(*result, -2147483640LL - d);
-    } else {
-      ASSERT_FALSE(result.has_value()) << text;
-      EXPECT_EQ(result.error(), kSmall) << text;
-    }
-  }
+TEST(IntegerRuleBoundsTest, LastDigitSweeps) {
+  sweep_last_digit<std::uint16_t>("6553", 65530, 1, 5, kLarge);
+  sweep_last_digit<std::int32_t>("-214748364", -2147483640LL, -1, 8, kSmall);
 }
 
 // ---- Field helpers and their messages -------------------------------------
@@ -228,6 +224,30 @@ INSTANTIATE_TEST_SUITE_P(
         FieldCase{"U16TooLarge", kU16, "65536", std::nullopt,
                   "csv/table parse error: bad u16 \"65536\": number too large to fit in target "
                   "type"},
+        FieldCase{"U16Tab", kU16, "\t1", std::nullopt,
+                  "csv/table parse error: bad u16 \"\\t1\": invalid digit found in string"},
+        FieldCase{"U16Negative", kU16, "-1", std::nullopt,
+                  "csv/table parse error: bad u16 \"-1\": invalid digit found in string"},
+        FieldCase{"U16SignOnly", kU16, "+", std::nullopt,
+                  "csv/table parse error: bad u16 \"+\": invalid digit found in string"},
+        FieldCase{"U16Empty", kU16, "", std::nullopt,
+                  "csv/table parse error: bad u16 \"\": cannot parse integer from empty string"},
+        FieldCase{"I32Fraction", kI32, "1.5", std::nullopt,
+                  "csv/table parse error: bad i32 \"1.5\": invalid digit found in string"},
+        FieldCase{"I32SignOnly", kI32, "-", std::nullopt,
+                  "csv/table parse error: bad i32 \"-\": invalid digit found in string"},
+        FieldCase{"I32TwoSigns", kI32, "+-1", std::nullopt,
+                  "csv/table parse error: bad i32 \"+-1\": invalid digit found in string"},
+        FieldCase{"I64TooLarge", kI64, "9223372036854775808", std::nullopt,
+                  "csv/table parse error: bad i64 \"9223372036854775808\": number too large to "
+                  "fit in target type"},
+        FieldCase{"I64TooSmall", kI64, "-9223372036854775809", std::nullopt,
+                  "csv/table parse error: bad i64 \"-9223372036854775809\": number too small to "
+                  "fit in target type"},
+        FieldCase{"I64Hexadecimal", kI64, "0x10", std::nullopt,
+                  "csv/table parse error: bad i64 \"0x10\": invalid digit found in string"},
+        FieldCase{"I64TrailingSpace", kI64, "1 ", std::nullopt,
+                  "csv/table parse error: bad i64 \"1 \": invalid digit found in string"},
         FieldCase{"KeyValue", kKey, "2", 2, ""},
         FieldCase{"KeyWord", kKey, "x", std::nullopt,
                   "csv/table parse error: bad code table key \"x\": invalid digit found in "
@@ -300,6 +320,18 @@ INSTANTIATE_TEST_SUITE_P(
                  "string"},
         CodeCase{"Negative", "-1", std::nullopt,
                  "csv/table parse error: bad descriptor code \"-1\": invalid digit found in "
+                 "string"},
+        CodeCase{"Empty", "", std::nullopt,
+                 "csv/table parse error: bad descriptor code \"\": cannot parse integer from "
+                 "empty string"},
+        CodeCase{"OnlyAsciiWhiteSpace", " \t", std::nullopt,
+                 "csv/table parse error: bad descriptor code \" \\t\": cannot parse integer "
+                 "from empty string"},
+        CodeCase{"NoBreakSpacesAroundLetter", "\u00A0x\u00A0", std::nullopt,
+                 "csv/table parse error: bad descriptor code \"\\u{a0}x\\u{a0}\": invalid "
+                 "digit found in string"},
+        CodeCase{"SpaceInsideDigits", "0 01001", std::nullopt,
+                 "csv/table parse error: bad descriptor code \"0 01001\": invalid digit found in "
                  "string"},
         CodeCase{"OnlyQuotes", "\"\"", std::nullopt,
                  "csv/table parse error: bad descriptor code \"\\\"\\\"\": cannot parse integer "
@@ -377,6 +409,49 @@ TEST(WhiteSpacePropertyTest, MatchesPublishedList) {
 TEST(UnicodeTablesTest, RecordTheirVersion) { EXPECT_EQ(unicode_tables_version(), "15.0.0"); }
 
 // ---- UTF-8 -------------------------------------------------------------------
+
+// How decode_utf8 splits a text: "U+XXXX" per valid sequence, "bad N" per
+// maximal subpart of N octets, which the callers (quote, file-name and
+// table-text conversion) each replace with one U+FFFD.
+struct SubpartCase {
+  std::string_view name;
+  std::string_view text;
+  std::string_view steps;
+};
+
+class Utf8SubpartTest : public testing::TestWithParam<SubpartCase> {};
+
+TEST_P(Utf8SubpartTest, SplitsIntoMaximalSubparts) {
+  const std::string_view text = GetParam().text;
+  std::string steps;
+  for (std::size_t pos = 0; pos < text.size();) {
+    const Utf8Step step = decode_utf8(text, pos);
+    ASSERT_GE(step.length, 1U);
+    steps += steps.empty() ? "" : " ";
+    steps += step.valid ? fmt::format("U+{:04X}", static_cast<std::uint32_t>(step.code_point))
+                        : fmt::format("bad {}", step.length);
+    pos += step.length;
+  }
+  EXPECT_EQ(steps, GetParam().steps);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Utf8, Utf8SubpartTest,
+    testing::Values(SubpartCase{"LoneFF", "\xFF", "bad 1"},
+                    SubpartCase{"TwoBadLeads", "\xFF\xFE", "bad 1 bad 1"},
+                    SubpartCase{"LoneContinuations", "a\x80\x80z", "U+0061 bad 1 bad 1 U+007A"},
+                    SubpartCase{"TruncatedThreeByteAtEnd", "a\xE2\x82", "U+0061 bad 2"},
+                    SubpartCase{"TruncatedThenValid", "\xE2\x82\xE2\x82\xAC", "bad 2 U+20AC"},
+                    SubpartCase{"TruncatedFourByteIsOne", "\xF0\x9F\x98.", "bad 3 U+002E"},
+                    SubpartCase{"LeadThenAscii", "\xC3(", "bad 1 U+0028"},
+                    SubpartCase{"OverlongTwoByteIsTwo", "\xC0\xAF", "bad 1 bad 1"},
+                    SubpartCase{"OverlongThreeByteIsThree", "\xE0\x80\xAF", "bad 1 bad 1 bad 1"},
+                    SubpartCase{"SurrogateIsThree", "\xED\xA0\x80", "bad 1 bad 1 bad 1"},
+                    SubpartCase{"AboveMaximumIsFour", "\xF4\x90\x80\x80",
+                                "bad 1 bad 1 bad 1 bad 1"},
+                    SubpartCase{"ReplacementCharacterIsValid", "\xEF\xBF\xBD", "U+FFFD"},
+                    SubpartCase{"LastCodePoint", "\xF4\x8F\xBF\xBF", "U+10FFFF"}),
+    case_name<SubpartCase>);
 
 struct Utf8Case {
   std::string_view name;

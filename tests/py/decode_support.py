@@ -105,7 +105,6 @@ TEXT_WIDTHS = (0, 4, 8, 12, 16, 24, 32, 64)
 ELEMENTS = [BLOCK, STATION, REGION, NAME, TEMPERATURE, PRESSURE, SHORT_FACTOR, FACTOR,
             LONG_FACTOR, PRESENT, HUGE_FACTOR, NOTHING, *SERIES,
             *(width_element(w) for w in range(66)), *(text_element(w) for w in TEXT_WIDTHS)]
-BY_CODE = {e.code: e for e in ELEMENTS}
 
 CODETABLES = {
     1003: {0: "ANTARCTICA", 1: "REGION I", 7: "MISSING VALUE"},
@@ -269,13 +268,6 @@ def bits(*fields) -> bytes:
 def not_enough_bits(position: int, width: int, available: int) -> str:
     return (ERROR_PREFIX + f"not enough bits while reading section 4 at bit {position} "
             f"for width {width} ({available} bits available)")
-
-
-def chain(first: int, length: int, last_members: Sequence[int]) -> tuple:
-    """Sequences first, first+1, ... each holding the next; the last holds
-    `last_members`; as the tuple form `tables_with` takes."""
-    pairs = [(first + i, (first + i + 1,)) for i in range(length - 1)]
-    return tuple(pairs + [(first + length - 1, tuple(last_members))])
 
 
 # ---- A reference reader ----------------------------------------------------------

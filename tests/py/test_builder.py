@@ -44,25 +44,6 @@ def test_bit_writer_refuses_values_that_do_not_fit(value, width):
         BitWriter().write(value, width)
 
 
-def test_bit_writer_helpers():
-    writer = BitWriter().write(1, 1).pad_to_octet().write_missing(4).write_octets(b"A")
-    assert writer.to_bytes() == bytes([0x80, 0xF4, 0x10])
-
-
-@pytest.mark.parametrize(
-    "code, octets",
-    [
-        (0, b"\x00\x00"),
-        (1, b"\x00\x01"),
-        (1001, b"\x01\x01"),
-        (301002, b"\xc1\x02"),
-        (363255, b"\xff\xff"),
-    ],
-)
-def test_descriptor_octets(code, octets):
-    assert descriptor_octets(code) == octets
-
-
 @pytest.mark.parametrize("code", [64000, 256, 400000, -1])
 def test_descriptor_octets_refuses_codes_without_a_16_bit_form(code):
     with pytest.raises(ValueError):

@@ -30,6 +30,7 @@ from _quorvel import (Descriptor, TableSet, decode_values, decode_values_with_de
                       parse_all_file, parse_bytes, parse_file)
 from builder import BitWriter, build_message
 from decode_support import Element, write_tables
+from module_names import entry_points
 
 # ---- Inputs ----------------------------------------------------------------------------
 
@@ -410,20 +411,6 @@ def decode_loading_tables(paths):
 
 
 # ---- Tests -----------------------------------------------------------------------------
-
-def entry_points() -> set[str]:
-    """Every public function, class, method and attribute of the module."""
-    names = set()
-    for name in dir(_quorvel):
-        if name.startswith("_"):
-            continue
-        names.add(name)
-        value = getattr(_quorvel, name)
-        if isinstance(value, type):
-            names.update(f"{name}.{member}" for member in dir(value)
-                         if not member.startswith("_"))
-    return names
-
 
 def test_every_entry_point_is_exercised():
     covered = set().union(*(s.covers for s in SCENARIOS))

@@ -12,28 +12,8 @@ import pytest
 import _quorvel
 from _quorvel import parse_all_bytes, parse_all_file, parse_bytes, parse_file
 from builder import build_message
+from module_names import CLASSES, CONSTANTS, FUNCTIONS
 
-# Every class and function the module registers, in registration order.
-CLASSES = [
-    "BufrMessage",
-    "DecodedValue",
-    "Descriptor",
-    "ElementDefinition",
-    "SequenceDefinition",
-    "TableSet",
-]
-FUNCTIONS = [
-    "parse_bytes",
-    "parse_file",
-    "parse_all_bytes",
-    "parse_all_file",
-    "expand_descriptors",
-    "decode_values",
-    "decode_values_with_tables",
-    "decode_values_with_definitions",
-    "scan_messages",
-]
-CONSTANTS = ["ASSOCIATED_FIELD_CODE", "OPERATOR_NAME", "BUFR_MESSAGE_FIELDS"]
 # The message layer, registered from the start.
 MESSAGE_LAYER = ["BufrMessage", "Descriptor", "parse_bytes", "parse_file", "parse_all_bytes",
                  "parse_all_file"]

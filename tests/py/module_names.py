@@ -1,0 +1,46 @@
+"""The public names of `_quorvel`, shared by the tests that must cover each
+one (registration, documentation, leak checks).
+
+Nothing here holds tests.
+"""
+
+from __future__ import annotations
+
+import _quorvel
+
+# Every class and function the module registers, in registration order.
+CLASSES = [
+    "BufrMessage",
+    "DecodedValue",
+    "Descriptor",
+    "ElementDefinition",
+    "SequenceDefinition",
+    "TableSet",
+]
+FUNCTIONS = [
+    "parse_bytes",
+    "parse_file",
+    "parse_all_bytes",
+    "parse_all_file",
+    "expand_descriptors",
+    "decode_values",
+    "decode_values_with_tables",
+    "decode_values_with_definitions",
+    "scan_messages",
+]
+CONSTANTS = ["ASSOCIATED_FIELD_CODE", "OPERATOR_NAME", "BUFR_MESSAGE_FIELDS"]
+
+
+def entry_points() -> set[str]:
+    """Every public function, class, method and attribute the module has, the
+    members of a class as "Class.member"."""
+    names = set()
+    for name in dir(_quorvel):
+        if name.startswith("_"):
+            continue
+        names.add(name)
+        value = getattr(_quorvel, name)
+        if isinstance(value, type):
+            names.update(f"{name}.{member}" for member in dir(value)
+                         if not member.startswith("_"))
+    return names
