@@ -17,6 +17,13 @@ if [ -x .venv/bin/quorvel ] && [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$source
   exit 0
 fi
 rm -f "$stamp"
+# meson-python 0.12 asks for a reconfigure whenever its native file is
+# already there, and a reconfigure of a folder that holds no build (made by an
+# install without build/py, or an interrupted one) fails without falling back
+# to a fresh setup: start such a folder afresh, native file included.
+if [ ! -f build/py/meson-private/coredata.dat ]; then
+  rm -rf build/py .mesonpy-native-file.ini
+fi
 mkdir -p build/py
 .venv/bin/python -m pip install --no-build-isolation --no-deps --quiet \
   --disable-pip-version-check --config-settings=builddir="$PWD/build/py" .
