@@ -1,11 +1,18 @@
-"""How the command line writes messages and values, as text and as JSON."""
+"""How the command line writes messages and values, as text and as JSON.
+
+Values are written as they are formatted, a batch at a time, so that no
+message's output is ever held whole.
+"""
 
 from __future__ import annotations
 
-import json
-from typing import Any
+import math
+import operator
+from typing import Any, Callable
 
 import _quorvel
+
+from quorvel._escape import json_dumps, json_text, printable
 
 # Descriptors shown on a listing line before the rest is only counted.
 LISTED_DESCRIPTORS = 6
@@ -53,7 +60,7 @@ def listing_line(path: str, slot_index: int, message: _quorvel.BufrMessage) -> s
         f" {message.typical_hour:02d}:{message.typical_minute:02d}:{message.typical_second:02d}"
     )
     return (
-        f"{path}:{slot_index}  centre={centre:<7} category={category:<9} "
+        f"{printable(path)}:{slot_index}  centre={centre:<7} category={category:<9} "
         f"master={message.master_tables_version_number:<3} "
         f"local={message.local_tables_version_number:<3} {date}  "
         f"subsets={message.number_of_subsets:<5} "
@@ -77,59 +84,141 @@ def _is_table_unit(unit: str) -> bool:
     return unit.lower() in ("code table", "flag table")
 
 
-def value_text(value: _quorvel.DecodedValue, unit: str | None) -> str:
+
+def value_text(
+    descriptor: int,
+    name: str,
+    raw: int | None,
+    raw_value: float | None,
+    raw_text: str | None,
+    raw_meaning: str | None,
+    unit: str | None,
+) -> str:
     """The value column of a dump line."""
-    if value.name == _quorvel.OPERATOR_NAME and value.descriptor // 100000 == 2:
-        return f"[{_OPERATOR_MARKERS.get(value.descriptor, 'operator marker')}]"
-    if value.raw_text is not None:
-        return json.dumps(value.raw_text, ensure_ascii=False)
-    if value.raw is None or value.raw_value is None:
+    if name == _quorvel.OPERATOR_NAME and descriptor // 100000 == 2:
+        return f"[{_OPERATOR_MARKERS.get(descriptor, 'operator marker')}]"
+    if raw_text is not None:
+        return json_text(raw_text)
+    if raw is None or raw_value is None:
         text = "missing"
     else:
-        text = format_number(value.raw_value)
+        text = format_number(raw_value)
         if unit and not _is_table_unit(unit) and unit.lower() not in ("numeric", "ccitt ia5"):
-            text += f" {unit}"
+            text += f" {printable(unit)}"
+    meaning = printable(raw_meaning) if raw_meaning else None
     if unit and _is_table_unit(unit):
         kind = unit.lower()
-        return f"{text} ({kind}: {value.raw_meaning})" if value.raw_meaning else f"{text} ({kind})"
-    if value.raw_meaning:
-        text += f" ({value.raw_meaning})"
+        return f"{text} ({kind}: {meaning})" if meaning else f"{text} ({kind})"
+    if meaning:
+        text += f" ({meaning})"
     return text
 
 
-def value_lines(values: list[_quorvel.DecodedValue], units: list[str | None]) -> list[str]:
-    """One line per value: descriptor, name, value with unit and meaning."""
-    width = min(max((len(value.name) for value in values), default=0), NAME_COLUMN_LIMIT)
-    return [
-        f"    {fxy(value.descriptor)}  {value.name:<{width}}  {value_text(value, unit)}".rstrip()
-        for value, unit in zip(values, units)
-    ]
+# What a value is told apart by: every attribute that shows in its line or record.
+_fields = operator.attrgetter("descriptor", "name", "raw", "raw_value", "raw_text", "raw_meaning")
+_name = operator.attrgetter("name")
+_Fields = tuple[int, str, "int | None", "float | None", "str | None", "str | None"]
+
+# Values formatted and written at a time: enough to keep the per-write cost
+# small, few enough that a batch is never a large string.
+_BATCH = 4096
+
+# Distinct values remembered per message; a message of many distinct texts
+# starts again rather than grow without bound.
+_CACHE_LIMIT = 1 << 16
+
+NOT_FINITE_NOTE = "raw_value is out of the range of a double"
 
 
-def value_record(value: _quorvel.DecodedValue, unit: str | None) -> dict[str, Any]:
-    """A value for JSON: the attributes of ``DecodedValue`` and the unit from the tables."""
-    return {
-        "descriptor": value.descriptor,
-        "name": value.name,
-        "unit": unit,
-        "raw": value.raw,
-        "raw_value": value.raw_value,
-        "raw_text": value.raw_text,
-        "raw_meaning": value.raw_meaning,
-    }
+class _Formatted(dict):  # type: ignore[type-arg]
+    """The text of each distinct value, formatted the first time it is asked for.
+
+    Large messages repeat few distinct values (a constant column of a
+    compressed message is one value in every subset), so most values are
+    one dictionary look-up.
+    """
+
+    def __init__(self, make: Callable[[_Fields], str]) -> None:
+        super().__init__()
+        self._make = make
+
+    def __missing__(self, key: _Fields) -> str:
+        if len(self) >= _CACHE_LIMIT:
+            self.clear()
+        text = self[key] = self._make(key)
+        return text
 
 
-def units_of(values: list[_quorvel.DecodedValue], tables: _quorvel.TableSet) -> list[str | None]:
-    """The Table B unit of each value; None for markers and associated fields."""
-    known: dict[int, str | None] = {}
-    units: list[str | None] = []
-    for value in values:
-        code = value.descriptor
-        if code == _quorvel.ASSOCIATED_FIELD_CODE or code // 100000 != 0:
-            units.append(None)
-            continue
-        if code not in known:
-            element = tables.get_element(code)
-            known[code] = element.unit if element is not None else None
-        units.append(known[code])
-    return units
+class _Units(dict):  # type: ignore[type-arg]
+    """The Table B unit of each descriptor; None for markers and associated fields."""
+
+    def __init__(self, tables: _quorvel.TableSet) -> None:
+        super().__init__()
+        self._tables = tables
+
+    def __missing__(self, code: int) -> str | None:
+        unit = None
+        if code != _quorvel.ASSOCIATED_FIELD_CODE and code // 100000 == 0:
+            element = self._tables.get_element(code)
+            unit = element.unit if element is not None else None
+        self[code] = unit
+        return unit
+
+
+def write_value_lines(
+    write: Callable[[str], object],
+    values: list[_quorvel.DecodedValue],
+    count: int,
+    tables: _quorvel.TableSet,
+) -> None:
+    """Writes the first ``count`` of ``values``, a line each: descriptor, name,
+    value with unit and meaning. The name column fits the longest name of the
+    message, up to ``NAME_COLUMN_LIMIT``."""
+    width = min(max(map(len, map(_name, values)), default=0), NAME_COLUMN_LIMIT)
+    units = _Units(tables)
+
+    def line(fields: _Fields) -> str:
+        descriptor, name, raw, raw_value, raw_text, raw_meaning = fields
+        shown = value_text(
+            descriptor, name, raw, raw_value, raw_text, raw_meaning, units[descriptor])
+        return f"    {descriptor:06d}  {printable(name):<{width}}  {shown}".rstrip() + "\n"
+
+    lines = _Formatted(line)
+    for start in range(0, count, _BATCH):
+        batch = values[start : min(start + _BATCH, count)]
+        write("".join(map(lines.__getitem__, map(_fields, batch))))
+
+
+def write_value_records(
+    write: Callable[[str], object],
+    values: list[_quorvel.DecodedValue],
+    count: int,
+    tables: _quorvel.TableSet,
+) -> None:
+    """Writes the first ``count`` of ``values`` as a JSON array: the attributes
+    of each ``DecodedValue`` and the unit from the tables. A ``raw_value`` that
+    is no finite number is written null, with a ``note`` saying so."""
+    units = _Units(tables)
+
+    def record(fields: _Fields) -> str:
+        descriptor, name, raw, raw_value, raw_text, raw_meaning = fields
+        item: dict[str, Any] = {
+            "descriptor": descriptor,
+            "name": name,
+            "unit": units[descriptor],
+            "raw": raw,
+            "raw_value": raw_value,
+            "raw_text": raw_text,
+            "raw_meaning": raw_meaning,
+        }
+        if raw_value is not None and not math.isfinite(raw_value):
+            item["raw_value"] = None
+            item["note"] = NOT_FINITE_NOTE
+        return json_dumps(item)
+
+    records = _Formatted(record)
+    write("[")
+    for start in range(0, count, _BATCH):
+        batch = values[start : min(start + _BATCH, count)]
+        write((", " if start else "") + ", ".join(map(records.__getitem__, map(_fields, batch))))
+    write("]")

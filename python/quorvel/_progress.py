@@ -5,6 +5,8 @@ from __future__ import annotations
 import shutil
 from typing import TextIO
 
+from quorvel._escape import printable
+
 # Runs over at most this many files finish too soon to need a bar.
 PROGRESS_MIN_FILES = 10
 
@@ -30,7 +32,7 @@ class Progress:
         if not self.enabled:
             return
         filled = _BAR_WIDTH * done // self._total
-        line = f"[{'#' * filled}{' ' * (_BAR_WIDTH - filled)}] {done}/{self._total} {name}"
+        line = f"[{'#' * filled}{' ' * (_BAR_WIDTH - filled)}] {done}/{self._total} {printable(name)}"
         columns = shutil.get_terminal_size().columns
         self._stream.write(_CLEAR_LINE + line[: max(columns - 1, 0)])
         self._stream.flush()

@@ -9,10 +9,24 @@ scanner where the messages lie and parses each one alone.
 
 from __future__ import annotations
 
+import errno
+import mmap
 import os
+import stat
 from dataclasses import dataclass, field
+from typing import Iterator
 
 import _quorvel
+
+# Octets searched for a marker between releases of the pages searched.
+_SEARCH_WINDOW = 64 << 20
+
+_KINDS = {
+    stat.S_IFIFO: "a FIFO",
+    stat.S_IFCHR: "a character device",
+    stat.S_IFBLK: "a block device",
+    stat.S_IFSOCK: "a socket",
+}
 
 @dataclass(frozen=True)
 class Slot:
@@ -39,18 +53,96 @@ class FileContents:
     error: str | None = None
 
 
+def _map(descriptor: int) -> mmap.mmap | bytes:
+    """The contents of the regular file open as ``descriptor``, mapped rather
+    than read; raises ``OSError``, or ``ValueError`` for a file that is not a
+    regular file."""
+    status = os.fstat(descriptor)
+    if stat.S_ISDIR(status.st_mode):
+        raise IsADirectoryError(errno.EISDIR, os.strerror(errno.EISDIR))
+    if not stat.S_ISREG(status.st_mode):
+        kind = _KINDS.get(stat.S_IFMT(status.st_mode), "special file")
+        raise ValueError(f"not a regular file ({kind})")
+    if status.st_size == 0:
+        return b""  # mmap refuses an empty file
+    return mmap.mmap(descriptor, 0, access=mmap.ACCESS_READ)
+
+
+def _data_extents(descriptor: int, size: int) -> Iterator[tuple[int, int]]:
+    """(start, end) of each stretch of the file that is not a hole. A hole
+    reads as zeros, so it holds no marker and need not be read at all."""
+    position = 0
+    while position < size:
+        try:
+            start = os.lseek(descriptor, position, os.SEEK_DATA)
+            end = os.lseek(descriptor, start, os.SEEK_HOLE)
+        except OSError as exc:
+            if exc.errno == errno.ENXIO:  # nothing but a hole from here on
+                return
+            yield position, size  # a file system that cannot tell
+            return
+        yield start, end
+        position = end
+
+
+def _first_marker(descriptor: int, mapped: mmap.mmap | bytes) -> int:
+    """The offset of the first "BUFR" in the file, or -1."""
+    if not isinstance(mapped, mmap.mmap):
+        return mapped.find(b"BUFR")
+    for start, end in _data_extents(descriptor, len(mapped)):
+        window = start - start % mmap.PAGESIZE
+        while window < end:
+            stop = min(window + _SEARCH_WINDOW, end)
+            found = mapped.find(b"BUFR", window, min(stop + 3, end))
+            if found >= 0:
+                return found
+            # Pages searched leave the process, so its size stays that of one window.
+            mapped.madvise(mmap.MADV_DONTNEED, window, stop - window)
+            window = stop
+    return -1
+
+
 def read_messages(path: str) -> FileContents:
     """Reads ``path`` and parses each message in it; never raises for bad data."""
     contents = FileContents(path)
     try:
-        with open(path, "rb") as stream:
-            data = stream.read()
+        # O_NONBLOCK: opening a FIFO must not wait for a writer before it is refused.
+        descriptor = os.open(path, os.O_RDONLY | os.O_NONBLOCK | os.O_CLOEXEC)
     except OSError as exc:
         contents.error = exc.strerror or str(exc)
         return contents
-    found, stop = _quorvel.scan_messages(data)
+    mapped: mmap.mmap | bytes = b""
+    try:
+        mapped = _map(descriptor)
+        first = _first_marker(descriptor, mapped)
+        if first < 0:
+            contents.error = "no BUFR message found"
+        else:
+            _scan(mapped, first, contents)
+    except OSError as exc:
+        contents.error = exc.strerror or str(exc)
+    except ValueError as exc:
+        contents.error = str(exc)
+    finally:
+        os.close(descriptor)
+        if isinstance(mapped, mmap.mmap):
+            mapped.close()
+    return contents
+
+
+def _scan(mapped: mmap.mmap | bytes, first: int, contents: FileContents) -> None:
+    """Finds and parses the messages of a file whose first marker is at ``first``."""
+    # The scanner takes only bytes, so the file is copied for it from its first
+    # marker on (what comes before holds no message), and the copy goes as soon
+    # as the scan returns. Offsets come back counted from that marker.
+    found, stop = _quorvel.scan_messages(mapped[first:])
+    if isinstance(mapped, mmap.mmap):
+        mapped.madvise(mmap.MADV_DONTNEED)
+    found = [(first + offset, length) for offset, length in found]
+    if stop is not None and stop[1] == f"section 0 at offset {stop[0]} is truncated":
+        stop = (first + stop[0], f"section 0 at offset {first + stop[0]} is truncated")
     for index, (offset, length) in enumerate(found, start=1):
-        chunk = data[offset : offset + length]
+        chunk = mapped[offset : offset + length]
         try:
             slot = Slot(index, offset, chunk, _quorvel.parse_bytes(chunk), None)
         except ValueError as exc:
@@ -62,9 +154,6 @@ def read_messages(path: str) -> FileContents:
         # does not read as a broken message.
         where = f"after message {len(found)}" if found else "no complete BUFR message"
         contents.error = f"{where}: {stop[1]}"
-    elif not found:
-        contents.error = "no BUFR message found"
-    return contents
 
 
 class TableSource:

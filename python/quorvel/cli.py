@@ -9,7 +9,7 @@ exit status; the rest of the run goes on.
 from __future__ import annotations
 
 import argparse
-import json
+import errno
 import os
 import sys
 from importlib import metadata
@@ -17,12 +17,12 @@ from typing import Any, Callable, Sequence, TextIO
 
 import _quorvel
 
+from quorvel._escape import json_dumps, json_text, printable
 from quorvel._output import (
     header_record,
     listing_line,
-    units_of,
-    value_lines,
-    value_record,
+    write_value_lines,
+    write_value_records,
 )
 from quorvel._progress import Progress
 from quorvel._reading import FileContents, Slot, TableSource, read_messages
@@ -32,19 +32,57 @@ DEFAULT_DEFINITIONS = "/usr/share/eccodes/definitions"
 EXIT_OK = 0
 EXIT_FAILED = 1  # some file or message could not be read or decoded
 EXIT_USAGE = 2  # argparse's status for a bad command line
+EXIT_BROKEN_PIPE = 141  # 128 + SIGPIPE, what a shell shows for `cat` cut short by `head`
+
+# Values printed per file before the rest of the file is given up: a message
+# of a few dozen octets can declare millions of values.
+DEFAULT_MAX_VALUES = 10_000_000
+
+
+class _OutputError(Exception):
+    """Writing to stdout failed: the reader went away, or the disk is full."""
+
+    def __init__(self, error: OSError) -> None:
+        super().__init__(error)
+        self.error = error
+
+
+class _Output:
+    """stdout, with any failure to write turned into ``_OutputError`` so that
+    it cannot be taken for the failure of an input file."""
+
+    def __init__(self, stream: TextIO) -> None:
+        self._stream = stream
+
+    def write(self, text: str) -> None:
+        try:
+            self._stream.write(text)
+        except OSError as error:
+            raise _OutputError(error) from error
+
+    def flush(self) -> None:
+        try:
+            self._stream.flush()
+        except OSError as error:
+            raise _OutputError(error) from error
 
 
 class _JsonArray:
     """Writes one JSON array, an element at a time, so that a long run streams."""
 
-    def __init__(self, out: TextIO) -> None:
+    def __init__(self, out: _Output) -> None:
         self._out = out
         self._count = 0
         out.write("[")
 
-    def add(self, item: dict[str, Any]) -> None:
-        self._out.write(("," if self._count else "") + "\n" + json.dumps(item, ensure_ascii=False))
+    def next_item(self) -> None:
+        """Starts an element; the caller writes it."""
+        self._out.write(",\n" if self._count else "\n")
         self._count += 1
+
+    def add(self, item: dict[str, Any]) -> None:
+        self.next_item()
+        self._out.write(json_dumps(item))
 
     def close(self) -> None:
         self._out.write("\n]\n" if self._count else "]\n")
@@ -55,7 +93,7 @@ class _Run:
     status, the progress bar and the JSON array."""
 
     def __init__(self, args: argparse.Namespace) -> None:
-        self.out: TextIO = sys.stdout
+        self.out = _Output(sys.stdout)
         self.err: TextIO = sys.stderr
         self.status = EXIT_OK
         self.files: list[str] = args.files
@@ -65,8 +103,7 @@ class _Run:
     def fail(self, path: str, reason: str, slot: Slot | None = None) -> None:
         where = f"{path}: message {slot.index}" if slot is not None else path
         self.out.flush()
-        self.err.write(f"quorvel: {where}: {reason}\n")
-        self.err.flush()
+        _complain(f"{where}: {reason}")
         self.status = EXIT_FAILED
 
     def each_file(self, work: Callable[[str], None]) -> int:
@@ -79,6 +116,15 @@ class _Run:
         if self.json is not None:
             self.json.close()
         return self.status
+
+
+def _complain(line: str) -> None:
+    """Writes "quorvel: LINE" on stderr, escaped; a stderr that fails is let be."""
+    try:
+        sys.stderr.write(f"quorvel: {printable(line)}\n")
+        sys.stderr.flush()
+    except (OSError, AttributeError):
+        pass
 
 
 def _slot_record(slot: Slot) -> dict[str, Any]:
@@ -131,7 +177,7 @@ def _table_source(args: argparse.Namespace) -> TableSource | None:
     else:
         option = f"--definitions {args.definitions}"
         reason += " (install Debian's libeccodes-data, or give --tables or --bufr4)"
-    print(f"quorvel: {option}: {reason}", file=sys.stderr)
+    _complain(f"{option}: {reason}")
     return None
 
 
@@ -151,57 +197,80 @@ def _selected(contents: FileContents, number: int | None) -> tuple[list[Slot], s
     return [], f"no message {number}: the file holds {count} message{'s' if count != 1 else ''}"
 
 
+def _json_or_null(text: str | None) -> str:
+    return "null" if text is None else json_text(text)
+
+
 def _command_dump(args: argparse.Namespace) -> int:
     found = _table_source(args)
     if found is None:
         return EXIT_FAILED
     source: TableSource = found
     run = _Run(args)
+    out = run.out
     printed = False
 
     def dump_file(path: str) -> None:
         nonlocal printed
-        records = []
         slots, error = _selected(read_messages(path), args.message)
-        for slot in slots:
-            record = _slot_record(slot)
-            records.append(record)
-            record["values"] = None
-            if slot.message is None:
-                run.fail(path, str(slot.error), slot)
-                continue
-            try:
-                tables = source.for_message(slot.message)
-                values = _quorvel.decode_values_with_tables(slot.data, tables)
-            except ValueError as exc:
-                record["error"] = str(exc)
-                run.fail(path, str(exc), slot)
-                continue
-            units = units_of(values, tables)
+        if run.json is not None:
+            run.json.next_item()
+            out.write(f'{{"file": {json_text(path)}, "error": {_json_or_null(error)}, "messages": [')
+        remaining = args.max_values
+        for number, slot in enumerate(slots):
+            values: list[_quorvel.DecodedValue] | None = None
+            reason = slot.error
+            if slot.message is not None:
+                try:
+                    tables = source.for_message(slot.message)
+                    values = _quorvel.decode_values_with_tables(slot.data, tables)
+                except ValueError as exc:
+                    reason = str(exc)
+            shown = 0 if values is None else min(len(values), remaining)
+            stopped = values is not None and shown < len(values)
+            if stopped:
+                reason = f"stopped: more than {args.max_values} values to print (--max-values)"
             if run.json is not None:
-                record["values"] = [value_record(v, u) for v, u in zip(values, units)]
-                continue
-            if printed:
-                run.out.write("\n")
-            printed = True
-            lines = [listing_line(path, slot.index, slot.message), *value_lines(values, units)]
-            run.out.write("\n".join(lines) + "\n")
+                record = _slot_record(slot)
+                record["error"] = reason
+                head = json_dumps(record)[:-1]  # the values close the record
+                out.write(f"{', ' if number else ''}{head}, \"values\": ")
+                if values is None:
+                    out.write("null}")
+                else:
+                    write_value_records(out.write, values, shown, tables)
+                    out.write("}")
+            elif values is not None:
+                assert slot.message is not None
+                if printed:
+                    out.write("\n")
+                printed = True
+                out.write(listing_line(path, slot.index, slot.message) + "\n")
+                write_value_lines(out.write, values, shown, tables)
+            if reason is not None:
+                run.fail(path, reason, slot)
+            if stopped:
+                break
+            remaining -= shown
+        if run.json is not None:
+            out.write("]}")
         if error is not None:
             run.fail(path, error)
-        if run.json is not None:
-            run.json.add({"file": path, "error": error, "messages": records})
 
     return run.each_file(dump_file)
 
 
-def _positive(text: str) -> int:
-    try:
-        number = int(text)
-    except ValueError:
-        number = 0
-    if number < 1:
-        raise argparse.ArgumentTypeError(f"not a message number (1, 2, ...): {text!r}")
-    return number
+def _counting(what: str) -> Callable[[str], int]:
+    def parse(text: str) -> int:
+        try:
+            number = int(text)
+        except ValueError:
+            number = 0
+        if number < 1:
+            raise argparse.ArgumentTypeError(f"not {what} (1, 2, ...): {text!r}")
+        return number
+
+    return parse
 
 
 def _version() -> str:
@@ -244,9 +313,17 @@ def _parser() -> argparse.ArgumentParser:
     dump.add_argument(
         "--message",
         "-m",
-        type=_positive,
+        type=_counting("a message number"),
         metavar="N",
         help="decode only message N of each file (counted from 1); default: all",
+    )
+    dump.add_argument(
+        "--max-values",
+        type=_counting("a number of values"),
+        default=DEFAULT_MAX_VALUES,
+        metavar="N",
+        help="print at most N values of each file, then report it and go on with the "
+        "next file (default: %(default)s)",
     )
     dump.add_argument("--json", action="store_true", help="write one JSON array instead")
     tables = dump.add_mutually_exclusive_group()
@@ -271,17 +348,28 @@ def _parser() -> argparse.ArgumentParser:
     return parser
 
 
+def _silence_stdout() -> None:
+    """Points stdout at /dev/null, so that the flush at exit cannot fail again."""
+    devnull = os.open(os.devnull, os.O_WRONLY)
+    os.dup2(devnull, sys.stdout.fileno())
+    os.close(devnull)
+
+
 def main(argv: Sequence[str] | None = None) -> int:
     """Runs the command line on ``argv`` (default: ``sys.argv[1:]``); returns the exit status."""
+    if sys.stdout is None:  # started with stdout closed
+        _complain(f"standard output: {os.strerror(errno.EBADF)}")
+        return EXIT_FAILED
     args = _parser().parse_args(argv)
     try:
         status: int = args.run(args)
-        sys.stdout.flush()
-    except BrokenPipeError:
-        # The reader went away (``quorvel dump ... | head``): stop quietly, and
-        # keep Python from complaining again when it flushes stdout at exit.
-        devnull = os.open(os.devnull, os.O_WRONLY)
-        os.dup2(devnull, sys.stdout.fileno())
+        _Output(sys.stdout).flush()
+    except _OutputError as failure:
+        _silence_stdout()
+        if failure.error.errno == errno.EPIPE:
+            # The reader went away (``quorvel dump ... | head``): stop quietly.
+            return EXIT_BROKEN_PIPE
+        _complain(f"standard output: {failure.error.strerror or failure.error}")
         return EXIT_FAILED
     except KeyboardInterrupt:
         return 130
