@@ -18,8 +18,8 @@ import pytest
 
 import _quorvel
 from builder import BitWriter, build_message
-from decode_support import (BLOCK, NAME, PRESENT, PRESSURE, REGION, TEMPERATURE, Element,
-                            write_tables)
+from decode_support import (BLOCK, LONG_FACTOR, NAME, PRESENT, PRESSURE, REGION, TEMPERATURE,
+                            Element, write_tables)
 from quorvel import cli
 
 ROOT = Path(__file__).resolve().parents[2]
@@ -136,15 +136,21 @@ GOOD = build_message(descriptors=[1001]).data
         (b"text that names BUFR in a sentence\n", 0,
          "no complete BUFR message: section 0 at offset 16 is truncated"),
         (b"xxBUFR\x00", 0, "no complete BUFR message: message is too short to be BUFR"),
+        ("fifo", 0, "not a regular file (a FIFO)"),
+        ("device", 0, "not a regular file (a character device)"),
     ],
     ids=["missing", "directory", "text", "edition-3", "bad-second-message",
-         "truncated-tail", "text-with-marker", "short-marker"],
+         "truncated-tail", "text-with-marker", "short-marker", "fifo", "device"],
 )
 def test_a_bad_file_gives_one_error_line_and_the_run_goes_on(
         files, tmp_path, content, good_lines, error):
     bad = tmp_path / "bad.bufr"
     if content == "directory":
         bad.mkdir()
+    elif content == "fifo":
+        os.mkfifo(bad)  # opened for reading, it would wait for a writer
+    elif content == "device":
+        bad.symlink_to("/dev/zero")  # never ends
     elif content is not None:
         bad.write_bytes(content)
     result = run_cli("ls", files["one"][0], bad, files["two"][0])
@@ -405,6 +411,96 @@ def test_tables_that_cannot_load_stop_the_dump_at_once(tmp_path, three_blocks, o
     assert line.startswith(f"quorvel: {option} {missing}: {hint}")
 
 
+@pytest.mark.parametrize("json_output", [False, True])
+def test_max_values_stops_the_file_and_the_run_goes_on(tmp_path, tables, three_blocks,
+                                                       json_output):
+    path = tmp_path / "one.bufr"
+    path.write_bytes(dump_message() + dump_message())
+    option = ["--json"] if json_output else []
+    result = run_cli("dump", *option, "--max-values", 3, "--tables", tables, path, three_blocks)
+    assert result.returncode == 1
+    assert result.stderr == (
+        f"quorvel: {path}: message 1: stopped: more than 3 values to print (--max-values)\n")
+    shown = [row[2] for row in expected_dump_rows()[:3]]
+    if json_output:
+        stopped, other = json.loads(result.stdout)
+        [message] = stopped["messages"]
+        assert message["error"].startswith("stopped: more than 3 values")
+        assert [(v["descriptor"], v["raw"], v["raw_text"]) for v in message["values"]
+                ] == [(1001, 3, None), (1015, None, "ABC"), (1015, None, None)]
+        assert [len(m["values"]) for m in other["messages"]] == [1, 1, 1]
+        return
+    first, *others = result.stdout.split("\n\n")
+    header, *values = first.splitlines()
+    assert header.split()[0] == f"{path}:1"
+    assert [line.split("  ")[-1].strip() for line in values] == shown
+    assert [m.splitlines()[1].split()[-1] for m in others] == ["11", "22", "33"]
+
+
+def test_text_from_files_and_tables_is_escaped(tmp_path):
+    odd = Element(48002, "BELL\x07NAME", 3, unit="CODE\x1b[2JTABLE")
+    directory = write_tables(tmp_path / "tables\x1b]0;t\x07", [odd], {},
+                             {48002: {1: "RED\x1b[31m", 2: "CSI\x9bJ"}})
+    path = tmp_path / "new\nline\x1b.bufr"
+    bits = BitWriter().write(1, 3).write(2, 3)
+    path.write_bytes(build_message(descriptors=[48002, 48002], data=bytes(bits)).data)
+    result = run_cli("dump", "--tables", directory, path, tmp_path / "gone\x07.bufr")
+    shown = str(path).replace("\n", "\\n").replace("\x1b", "\\x1b")
+    assert result.stderr == f"quorvel: {tmp_path}/gone\\x07.bufr: No such file or directory\n"
+    assert result.stdout.splitlines()[0].startswith(f"{shown}:1 ")
+    assert [line.strip().split("  ")[1:] for line in result.stdout.splitlines()[1:]] == [
+        ["BELL\\x07NAME", "1 CODE\\x1b[2JTABLE (RED\\x1b[31m)"],
+        ["BELL\\x07NAME", "2 CODE\\x1b[2JTABLE (CSI\\x9bJ)"],
+    ]
+    result = run_cli("dump", "--json", "--tables", directory, path)
+    assert not any(c in result.stdout for c in "\x07\x1b\x9b")
+    [record] = json.loads(result.stdout)
+    assert record["file"] == str(path)
+    assert [v["raw_meaning"] for v in record["messages"][0]["values"]] == ["RED\x1b[31m",
+                                                                         "CSI\x9bJ"]
+    missing = tmp_path / "no\x1btables"
+    result = run_cli("dump", "--tables", missing, path)
+    assert result.stderr.startswith(f"quorvel: --tables {tmp_path}/no\\x1btables: ")
+
+
+def test_json_writes_null_for_a_value_no_double_holds(tmp_path):
+    huge = Element(48003, "HUGE", 4, scale=-400)
+    directory = write_tables(tmp_path / "tables", [huge, PRESSURE])
+    path = tmp_path / "huge.bufr"
+    bits = BitWriter().write(5, 4).write(0, 4).write(10132, 14)
+    path.write_bytes(build_message(descriptors=[48003, 48003, 10004], data=bytes(bits)).data)
+    result = run_cli("dump", "--json", "--tables", directory, path)
+    assert (result.returncode, result.stderr) == (0, "")
+
+    def refuse(constant):
+        raise AssertionError(f"{constant} is not JSON")
+
+    [record] = json.loads(result.stdout, parse_constant=refuse)
+    assert [(v["raw"], v["raw_value"], v.get("note")) for v in record["messages"][0]["values"]
+            ] == [(5, None, "raw_value is out of the range of a double"),
+                  (0, None, "raw_value is out of the range of a double"),
+                  (10132, 101320.0, None)]
+
+
+def test_a_large_dump_runs_in_bounded_memory(tmp_path, tables):
+    # 65535 compressed subsets of 32 one-bit values: some two million values,
+    # some 300 MB of JSON, from a message of 81 octets.
+    columns = 31
+    bits = BitWriter().write(columns, 16).write(0, 6)
+    for _ in range(columns):
+        bits.write(0, 1).write(0, 6)
+    path = tmp_path / "wide.bufr"
+    path.write_bytes(build_message(descriptors=[101000, 31002, 31031], data=bytes(bits),
+                                   number_of_subsets=65535, compressed=True).data)
+    directory = write_tables(tmp_path / "wide", [LONG_FACTOR, PRESENT])
+    limit = "import resource; resource.setrlimit(resource.RLIMIT_AS, (1 << 30, 1 << 30))"
+    result = subprocess.run(
+        [sys.executable, "-c", f"{limit}; from quorvel import cli; raise SystemExit(cli.main())",
+         "dump", "--json", "--tables", directory, str(path)],
+        stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True, timeout=120, cwd=ROOT)
+    assert (result.returncode, result.stderr) == (0, "")
+
+
 # ---- several files, terminals and pipes ---------------------------------------------
 
 class Terminal(io.StringIO):
@@ -444,15 +540,22 @@ def test_errors_clear_the_progress_bar_first(tmp_path, monkeypatch):
     assert f"\r\x1b[Kquorvel: {tmp_path / 'missing'}: No such file or directory\n" in err.getvalue()
 
 
-def test_a_closed_pipe_ends_the_run_quietly(tmp_path):
+@pytest.mark.parametrize("redirect, status, error", [
+    ("| head -n 1", 141, ""),
+    ("> /dev/full", 1, "quorvel: standard output: No space left on device\n"),
+    (">&-", 1, "quorvel: standard output: Bad file descriptor\n"),
+], ids=["broken-pipe", "disk-full", "closed"])
+def test_output_that_cannot_be_written_ends_the_run_with_one_line(tmp_path, redirect, status,
+                                                                  error):
     errors = tmp_path / "stderr.txt"
     paths = " ".join(["examples/synop.bufr"] * 3000)
     result = subprocess.run(
-        ["bash", "-c", f'"{sys.executable}" -m quorvel ls {paths} 2>"{errors}" | head -n 1'],
+        ["bash", "-c", f'"{sys.executable}" -m quorvel ls {paths} 2>"{errors}" {redirect}; '
+         'echo "${PIPESTATUS[0]}" >&2'],
         capture_output=True, text=True, timeout=120, cwd=ROOT,
     )
-    assert result.stdout.split()[0] == "examples/synop.bufr:1"
-    assert errors.read_text() == ""
+    assert (int(result.stderr), errors.read_text()) == (status, error)
+    assert result.stdout.split()[:1] == (["examples/synop.bufr:1"] if "head" in redirect else [])
 
 
 def test_the_installed_command_is_the_module():
