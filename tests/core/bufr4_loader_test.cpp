@@ -1,14 +1,18 @@
 // load_bufr4_tables: which rows and files win, by sorted name.
 #include "core/tables/formats/bufr4_loader.hpp"
 
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "core/base/file_io.hpp"
 #include "core/tables/table_set.hpp"
+#include "support/guarded_fifo.hpp"
 #include "support/scratch_directory.hpp"
 
 namespace quorvel {
@@ -71,6 +75,37 @@ TEST(LoadBufr4TablesTest, LaterRowsAndFilesWinBySortedName) {
   EXPECT_EQ(members(301003), std::vector<std::uint32_t>{4});
   EXPECT_EQ(tables->find_sequence(301001)->code, 301001U);
 }
+
+// A Table B or D file that is a FIFO or past the bound fails the load, named.
+struct RefusedCsvCase {
+  const char* name;
+  const char* file;
+  bool fifo;
+};
+
+class RefusedCsvFile : public testing::TestWithParam<RefusedCsvCase> {};
+
+TEST_P(RefusedCsvFile, FailsNamingTheFile) {
+  test::ScratchDirectory dir("quorvel-tables");
+  const std::string path = dir.at(GetParam().file);
+  std::optional<test::GuardedFifo> fifo;
+  std::string reason = "is not a regular file";
+  if (GetParam().fifo) {
+    fifo.emplace(path, true);
+  } else {
+    dir.write_sparse(GetParam().file, kMaxTableFileSize + 1);
+    reason = fmt::format("is larger than {} bytes", kMaxTableFileSize);
+  }
+  const auto tables = load_bufr4_tables(dir.path());
+  ASSERT_FALSE(tables.has_value());
+  EXPECT_EQ(tables.error().message(), fmt::format("csv/table parse error: {} {}", path, reason));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, RefusedCsvFile,
+    testing::Values(RefusedCsvCase{"TableBFifo", "BUFRCREX_TableB_en_01.csv", true},
+                    RefusedCsvCase{"TableDSparse", "BUFR_TableD_en_01.csv", false}),
+    [](const auto& case_info) { return std::string(case_info.param.name); });
 
 }  // namespace
 }  // namespace quorvel

@@ -235,5 +235,28 @@ TEST_F(ResolveTest, ALinkThatPointsAtItself) {
   EXPECT_EQ(resolved.error().message(), missing_text(scratch().at("wmo/38")));
 }
 
+// An alias names one directory; a file past the bound is refused before any
+// of it is trimmed, however much of it is white space.
+class AliasFileSizeTest : public ResolveTest, public testing::WithParamInterface<std::size_t> {};
+
+TEST_P(AliasFileSizeTest, IsReadUpToTheBound) {
+  std::string content = "36";
+  content.resize(GetParam(), '\n');
+  scratch().write("wmo/38", content);
+  const auto resolved = resolve_table_directory(scratch().at("wmo/38"));
+  if (GetParam() <= kMaxTableAliasFileSize) {
+    ASSERT_TRUE(resolved.has_value()) << resolved.error().message();
+    EXPECT_EQ(*resolved, scratch().at("wmo/36"));
+    return;
+  }
+  ASSERT_FALSE(resolved.has_value());
+  EXPECT_EQ(resolved.error().message(),
+            fmt::format("io error: {} is larger than 4096 bytes", scratch().at("wmo/38")));
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, AliasFileSizeTest,
+                         testing::Values(kMaxTableAliasFileSize, kMaxTableAliasFileSize + 1,
+                                         std::size_t{5} * 1024));
+
 }  // namespace
 }  // namespace quorvel

@@ -1,7 +1,9 @@
-// read_whole_file on real files: contents returned unchanged whatever their
-// size, and the errno of each way a read can fail.
+// read_whole_file and FileReader on real files: contents returned unchanged
+// whatever their size, the errno of each way a read can fail, files that are
+// not regular refused without waiting, and the table reader's bound.
 #include "core/base/file_io.hpp"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -10,8 +12,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "support/guarded_fifo.hpp"
+#include "support/scratch_directory.hpp"
 
 namespace quorvel {
 namespace {
@@ -111,6 +117,98 @@ TEST_F(ReadWholeFile, UnreadableFileFailsWithEacces) {
   const auto read = read_whole_file(path.string());
   ASSERT_FALSE(read.has_value());
   EXPECT_EQ(read.error().code, EACCES);
+}
+
+// A FIFO would block in open, or with a writer in read; a device may never
+// end. Data files and table files alike are refused, by their own errors.
+enum class SpecialFile { FifoAlone, FifoWithWriter, DevZero, DevNull };
+
+struct SpecialFileCase {
+  const char* name;
+  SpecialFile kind;
+};
+
+class NonRegularFile : public ::testing::TestWithParam<SpecialFileCase> {};
+
+TEST_P(NonRegularFile, IsRefusedWithoutWaiting) {
+  const test::ScratchDirectory dir("quorvel-file-io");
+  const std::string path = dir.at("special");
+  std::optional<test::GuardedFifo> fifo;
+  switch (GetParam().kind) {
+    case SpecialFile::FifoAlone:
+    case SpecialFile::FifoWithWriter:
+      fifo.emplace(path, GetParam().kind == SpecialFile::FifoWithWriter);
+      break;
+    case SpecialFile::DevZero:
+      dir.link("/dev/zero", "special");
+      break;
+    case SpecialFile::DevNull:
+      dir.link("/dev/null", "special");
+      break;
+  }
+  FileReader reader;
+  const auto table = reader.read(AT_FDCWD, path.c_str());
+  ASSERT_FALSE(table.has_value());
+  EXPECT_EQ(table.error().kind, FileFault::Kind::NotRegularFile);
+  const auto data = read_whole_file(path);
+  ASSERT_FALSE(data.has_value());
+  EXPECT_EQ(data.error().code, EINVAL);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, NonRegularFile,
+                         ::testing::Values(SpecialFileCase{"FifoAlone", SpecialFile::FifoAlone},
+                                           SpecialFileCase{"FifoWithWriter",
+                                                           SpecialFile::FifoWithWriter},
+                                           SpecialFileCase{"DevZero", SpecialFile::DevZero},
+                                           SpecialFileCase{"DevNull", SpecialFile::DevNull}),
+                         [](const auto& case_info) { return std::string(case_info.param.name); });
+
+// The bound is on what the file holds: a file of exactly the bound is read.
+class FileReaderBound : public ::testing::TestWithParam<std::size_t> {};
+
+TEST_P(FileReaderBound, RefusesOnlyPastTheBound) {
+  constexpr std::size_t kBound = 100;
+  const test::ScratchDirectory dir("quorvel-file-io");
+  const std::string content(GetParam(), 'x');
+  dir.write("table", content);
+  FileReader reader(kBound);
+  const auto read = reader.read(AT_FDCWD, dir.at("table").c_str());
+  if (GetParam() <= kBound) {
+    ASSERT_TRUE(read.has_value());
+    EXPECT_EQ(*read, content);
+    return;
+  }
+  ASSERT_FALSE(read.has_value());
+  EXPECT_EQ(read.error().kind, FileFault::Kind::TooLarge);
+  EXPECT_EQ(read.error().limit, kBound);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, FileReaderBound, ::testing::Values(99u, 100u, 101u, 5000u));
+
+// A file whose reported size is 0 but which holds more than the bound: the
+// reading itself must stop at the bound.
+TEST(FileReaderBoundProc, StopsAFileThatOutgrowsItsReportedSize) {
+  if (!fs::exists("/proc/self/status")) {
+    GTEST_SKIP() << "no /proc";
+  }
+  FileReader reader(64);
+  const auto read = reader.read(AT_FDCWD, "/proc/self/status");
+  ASSERT_FALSE(read.has_value());
+  EXPECT_EQ(read.error().kind, FileFault::Kind::TooLarge);
+}
+
+// Table files stop at kMaxTableFileSize; data archives are read however large.
+TEST(ReadWholeFileSparse, OnlyTableFilesAreBounded) {
+  const test::ScratchDirectory dir("quorvel-file-io");
+  dir.write_sparse("big", kMaxTableFileSize + 1);
+  FileReader reader;
+  const auto table = reader.read(AT_FDCWD, dir.at("big").c_str());
+  ASSERT_FALSE(table.has_value());
+  EXPECT_EQ(table.error().kind, FileFault::Kind::TooLarge);
+  EXPECT_EQ(table.error().limit, kMaxTableFileSize);
+  const auto data = read_whole_file(dir.at("big"));
+  ASSERT_TRUE(data.has_value()) << describe_os_error(data.error().code);
+  EXPECT_EQ(data->size(), kMaxTableFileSize + 1);
 }
 
 }  // namespace

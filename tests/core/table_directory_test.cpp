@@ -1,14 +1,20 @@
-// A table directory read over another, as a local one over the master.
+// A table directory read over another, as a local one over the master; table
+// files that are not regular or are too large, refused by name.
 #include "core/tables/formats/table_directory.hpp"
 
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <utility>
 #include <vector>
 
 #include "core/base/bufr_error.hpp"
+#include "core/base/file_io.hpp"
 #include "core/tables/table_set.hpp"
+#include "support/guarded_fifo.hpp"
 #include "support/scratch_directory.hpp"
 
 namespace quorvel {
@@ -57,6 +63,69 @@ TEST(ReadTableDirectoryTest, SecondDirectoryOverlaysTheFirst) {
   ASSERT_NE(tables.find_meaning(2002, 1), std::nullopt);
   EXPECT_EQ(*tables.find_meaning(2002, 1), "CERTIFIED INSTRUMENTS");
 }
+
+enum class Refused { FifoAlone, FifoWithWriter, DevZero, Sparse };
+
+struct RefusedCase {
+  const char* name;
+  const char* entry;
+  // element.table words its read failures as a table problem, the others as
+  // io errors.
+  const char* prefix;
+  Refused kind;
+};
+
+class RefusedTableFile : public ::testing::TestWithParam<RefusedCase> {};
+
+TEST_P(RefusedTableFile, FailsNamingTheFile) {
+  const RefusedCase& param = GetParam();
+  const test::ScratchDirectory dir("quorvel-tables");
+  dir.make_directory("codetables");
+  for (const char* entry : {"element.table", "sequence.def", "codetables/1001.table"}) {
+    if (std::string(entry) != param.entry) {
+      dir.write(entry, "");
+    }
+  }
+  std::optional<test::GuardedFifo> fifo;
+  std::string reason = "is not a regular file";
+  switch (param.kind) {
+    case Refused::FifoAlone:
+    case Refused::FifoWithWriter:
+      fifo.emplace(dir.at(param.entry), param.kind == Refused::FifoWithWriter);
+      break;
+    case Refused::DevZero:
+      dir.link("/dev/zero", param.entry);
+      break;
+    case Refused::Sparse:
+      // 65 MiB, past the bound but written as a hole.
+      dir.write_sparse(param.entry, std::uintmax_t{65} * 1024 * 1024);
+      reason = fmt::format("is larger than {} bytes", kMaxTableFileSize);
+      break;
+  }
+  TableMaps maps;
+  const Status status = read_table_directory(dir.path(), maps);
+  ASSERT_FALSE(status.has_value());
+  EXPECT_EQ(status.error().message(),
+            fmt::format("{}{} {}", param.prefix, dir.at(param.entry), reason));
+}
+
+constexpr const char* kTextPrefix = "csv/table parse error: ";
+constexpr const char* kIoPrefix = "io error: ";
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, RefusedTableFile,
+    ::testing::Values(
+        RefusedCase{"ElementFifoAlone", "element.table", kTextPrefix, Refused::FifoAlone},
+        RefusedCase{"ElementFifoWithWriter", "element.table", kTextPrefix, Refused::FifoWithWriter},
+        RefusedCase{"ElementDevZero", "element.table", kTextPrefix, Refused::DevZero},
+        RefusedCase{"ElementSparse", "element.table", kTextPrefix, Refused::Sparse},
+        RefusedCase{"SequenceFifoWithWriter", "sequence.def", kIoPrefix, Refused::FifoWithWriter},
+        RefusedCase{"SequenceDevZero", "sequence.def", kIoPrefix, Refused::DevZero},
+        RefusedCase{"SequenceSparse", "sequence.def", kIoPrefix, Refused::Sparse},
+        RefusedCase{"CodeTableFifoAlone", "codetables/1001.table", kIoPrefix, Refused::FifoAlone},
+        RefusedCase{"CodeTableDevZero", "codetables/1001.table", kIoPrefix, Refused::DevZero},
+        RefusedCase{"CodeTableSparse", "codetables/1001.table", kIoPrefix, Refused::Sparse}),
+    [](const auto& case_info) { return std::string(case_info.param.name); });
 
 }  // namespace
 }  // namespace quorvel

@@ -5,6 +5,8 @@ import importlib.util
 import inspect
 import os
 import pathlib
+import subprocess
+import sys
 import types
 
 import pytest
@@ -234,6 +236,41 @@ def test_file_under_a_regular_file_is_os_error(function, tmp_path):
     with pytest.raises(OSError) as info:
         function(str(plain / "child.bufr"))
     assert str(info.value) == os_error_text(errno.ENOTDIR)
+
+
+# Run in a child, so that a reader that waits fails on the timeout instead of
+# hanging the run, and one that reads /dev/zero for ever meets a memory limit.
+_READ_IN_CHILD = """
+import resource, sys
+import _quorvel
+resource.setrlimit(resource.RLIMIT_AS, (1 << 31, 1 << 31))
+try:
+    getattr(_quorvel, sys.argv[1])(sys.argv[2])
+except OSError as error:
+    print(type(error).__name__, repr(error.args))
+"""
+
+
+@pytest.mark.parametrize("function", PATH_FUNCTIONS, ids=lambda f: f.__name__)
+@pytest.mark.parametrize("kind", ["fifo", "fifo-with-writer", "dev-zero"])
+def test_fifo_or_device_is_os_error_without_waiting(function, kind, tmp_path):
+    path = tmp_path / "special.bufr"
+    writer = None
+    if kind == "dev-zero":
+        path.symlink_to("/dev/zero")
+    else:
+        os.mkfifo(path)
+        if kind == "fifo-with-writer":
+            writer = os.open(path, os.O_RDWR)
+    try:
+        child = subprocess.run(
+            [sys.executable, "-c", _READ_IN_CHILD, function.__name__, str(path)],
+            capture_output=True, text=True, timeout=30,
+            env={**os.environ, "PYTHONPATH": os.pathsep.join(sys.path)})
+    finally:
+        if writer is not None:
+            os.close(writer)
+    assert child.stdout == f"OSError {(os_error_text(errno.EINVAL),)!r}\n", child.stderr
 
 
 def test_empty_file(tmp_path):

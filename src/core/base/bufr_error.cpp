@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include "core/base/file_io.hpp"
+#include "core/base/lossy_utf8.hpp"
 #include "core/base/quoted.hpp"
 
 namespace quorvel {
@@ -49,6 +50,31 @@ BufrError BufrError::io(int errno_value) {
 }
 BufrError BufrError::io_invalid_utf8() {
   return BufrError(error::Io{"stream did not contain valid UTF-8"});
+}
+
+namespace {
+
+std::string not_regular_file_text(std::string_view path) {
+  return fmt::format("{} is not a regular file", to_utf8_lossy(path));
+}
+
+std::string file_too_large_text(std::string_view path, std::size_t limit) {
+  return fmt::format("{} is larger than {} bytes", to_utf8_lossy(path), limit);
+}
+
+}  // namespace
+
+BufrError BufrError::io_not_regular_file(std::string_view path) {
+  return BufrError(error::Io{not_regular_file_text(path)});
+}
+BufrError BufrError::io_file_too_large(std::string_view path, std::size_t limit) {
+  return BufrError(error::Io{file_too_large_text(path, limit)});
+}
+BufrError BufrError::table_file_not_regular(std::string_view path) {
+  return text(not_regular_file_text(path));
+}
+BufrError BufrError::table_file_too_large(std::string_view path, std::size_t limit) {
+  return text(file_too_large_text(path, limit));
 }
 
 BufrError BufrError::text(std::string text) { return BufrError(error::Text{std::move(text)}); }

@@ -83,6 +83,13 @@ class BufrError {
   // File-system failures inside the table loaders.
   static BufrError io(int errno_value);
   static BufrError io_invalid_utf8();
+  // A table file refused before or while it was read: not a regular file, or
+  // holding more than `limit` bytes. `path` is shown with invalid UTF-8
+  // replaced. The io_ forms are Io, the table_file_ forms Text.
+  static BufrError io_not_regular_file(std::string_view path);
+  static BufrError io_file_too_large(std::string_view path, std::size_t limit);
+  static BufrError table_file_not_regular(std::string_view path);
+  static BufrError table_file_too_large(std::string_view path, std::size_t limit);
 
   // Text failures of expansion and decoding.
   static BufrError expansion_too_deep();

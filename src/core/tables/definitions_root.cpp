@@ -29,7 +29,7 @@ std::string joined(const std::string& root, std::initializer_list<std::string> c
 
 Expected<std::string> resolve_table_directory(const std::string& path) {
   std::string current = path;
-  FileReader reader;
+  FileReader reader(kMaxTableAliasFileSize);
   for (int aliases = 0;; ++aliases) {
     if (is_directory(current)) {
       return current;
@@ -41,7 +41,7 @@ Expected<std::string> resolve_table_directory(const std::string& path) {
       return BufrError::table_alias_loop(to_utf8_lossy(path), kMaxTableAliases);
     }
     QV_ASSIGN_OR_RETURN(const std::string_view text,
-                        read_utf8_file(reader, AT_FDCWD, current.c_str()));
+                        read_utf8_file(reader, AT_FDCWD, current.c_str(), current));
     const std::string_view alias = trim_white_space(text);
     if (alias.empty() || alias.find_first_of("/\\") != std::string_view::npos) {
       return BufrError::invalid_table_alias(to_utf8_lossy(current), alias);

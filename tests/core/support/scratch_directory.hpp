@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -44,6 +45,11 @@ class ScratchDirectory {
   }
   void link(std::string_view target, std::string_view name) const {
     std::filesystem::create_symlink(target, at(name));
+  }
+  // A file of `size` zero bytes that takes no disk space.
+  void write_sparse(std::string_view name, std::uintmax_t size) const {
+    write(name, "");
+    std::filesystem::resize_file(at(name), size);
   }
 
  private:

@@ -1,5 +1,9 @@
 #include "core/tables/formats/bufr4_loader.hpp"
 
+#include <fcntl.h>
+
+#include <cstdint>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -27,14 +31,19 @@ std::string element_type_of_unit(std::string_view unit) {
   return "long";
 }
 
+std::span<const std::uint8_t> as_bytes(std::string_view text) {
+  return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+}
+
 // Calls `row_handler` with the fields of every data record of `path`.
 template <class RowHandler>
 Status for_each_record(const std::string& path, RowHandler row_handler) {
-  auto bytes = read_whole_file(path);
-  if (!bytes) {
-    return BufrError::os_failure_text(bytes.error().code);
+  FileReader file_reader;
+  const auto text = file_reader.read(AT_FDCWD, path.c_str());
+  if (!text) {
+    return text_read_error(text.error(), path);
   }
-  CsvReader reader(*bytes, kBufr4Csv);
+  CsvReader reader(as_bytes(*text), kBufr4Csv);
   std::vector<std::string_view> fields;
   for (;;) {
     QV_ASSIGN_OR_RETURN(const bool more, reader.next(fields));

@@ -87,11 +87,11 @@ Status read_code_tables(const std::string& directory, CodeTableMap& code_tables,
     QV_ASSIGN_OR_RETURN(const std::uint32_t code, parse_descriptor_code(stem));
     // A joined path too long for the system must fail as it would when
     // opened whole, not open through the shorter relative name.
-    const bool whole_path = directory.size() + 1 + name.size() >= PATH_MAX;
+    const std::string path = join_path(directory, name);
+    const bool whole_path = path.size() >= PATH_MAX;
     QV_ASSIGN_OR_RETURN(const std::string_view text,
-                        whole_path
-                            ? read_utf8_file(reader, AT_FDCWD, join_path(directory, name).c_str())
-                            : read_utf8_file(reader, directory_fd, name.c_str()));
+                        whole_path ? read_utf8_file(reader, AT_FDCWD, path.c_str(), path)
+                                   : read_utf8_file(reader, directory_fd, name.c_str(), path));
     CodeTable table;
     QV_TRY(parser.parse(text, table));
     code_tables.insert_or_assign(code, std::move(table));

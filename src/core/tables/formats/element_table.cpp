@@ -27,7 +27,7 @@ Status read_element_table(const std::string& file, ElementMap& elements) {
   FileReader file_reader;
   const auto text = file_reader.read(AT_FDCWD, file.c_str());
   if (!text) {
-    return BufrError::os_failure_text(text.error().code);
+    return text_read_error(text.error(), file);
   }
   CsvReader reader(as_bytes(*text), kEccodesElementTableCsv);
   std::vector<std::string_view> fields;

@@ -11,7 +11,9 @@ namespace quorvel {
 
 // Table B rows, '|'-separated with '#' comments; rows of fewer than 8 fields
 // are skipped. A file that cannot be opened or read fails as Text with the
-// system's description; malformed rows fail with the CSV and integer errors.
+// system's description, one that is not a regular file or is larger than
+// kMaxTableFileSize as Text naming it; malformed rows fail with the CSV and
+// integer errors.
 Status read_element_table(const std::string& file, ElementMap& elements);
 
 }  // namespace quorvel

@@ -52,7 +52,7 @@ Status parse_sequence_entry(std::string_view entry, SequenceMap& sequences) {
 Status read_sequence_def(const std::string& file, SequenceMap& sequences) {
   FileReader file_reader;
   QV_ASSIGN_OR_RETURN(const std::string_view text,
-                      read_utf8_file(file_reader, AT_FDCWD, file.c_str()));
+                      read_utf8_file(file_reader, AT_FDCWD, file.c_str(), file));
   // The lines of an entry that spans several, joined by single spaces.
   std::string pending;
   return for_each_content_line(text, [&](std::string_view line) -> Status {
