@@ -208,6 +208,38 @@ void decoder_seeds() {
   }
   write_seed("decode_compressed", "no-subsets",
              decoder_input(0, {303001, 222000}, bits({{2, 8}, {0, 6}})));
+
+  // Work and memory the walk must keep in proportion to the values: a bitmap
+  // of absent entries started over before each of many back-references, and
+  // zero-width values under nested replication. Sized for the targets'
+  // smaller value bound.
+  constexpr std::uint64_t kAbsent = 32000;
+  constexpr std::uint64_t kReuses = 33000;
+  const Codes reuse_codes{236000, 101000, 31090, 31031, 102000, 31090, 237000, 223255};
+  for (const bool compressed : {false, true}) {
+    BitWriter writer;
+    const auto field = [&](std::uint64_t value, unsigned width) {
+      writer.write(value, width);
+      if (compressed) {
+        writer.write(0, 6);
+      }
+    };
+    field(kAbsent, 20);
+    for (std::uint64_t k = 0; k < kAbsent; ++k) {
+      field(1, 1);
+    }
+    field(kReuses, 20);
+    const Octets data = writer.take_bytes();
+    const std::string layout = compressed ? "compressed" : "uncompressed";
+    write_seed("decode_" + layout, "bitmap-reused", decoder_input(1, reuse_codes, data));
+    write_seed("decode_message", layout + "-bitmap-reused",
+               message(reuse_codes, data, 1, compressed));
+  }
+  const Codes zero_width{201001, 104255, 103255, 102255, 101255, 1001};
+  write_seed("decode_uncompressed", "zero-width-values", decoder_input(1, zero_width, {}));
+  write_seed("decode_message", "uncompressed-zero-width-values", message(zero_width, {}));
+  write_seed("decode_compressed", "history-without-subsets",
+             decoder_input(0, {103255, 102255, 101255, 8003}, Octets(4096, 0)));
 }
 
 void message_seeds() {

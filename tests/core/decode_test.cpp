@@ -9,7 +9,10 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <optional>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "support/bit_writer.hpp"
@@ -118,7 +121,23 @@ INSTANTIATE_TEST_SUITE_P(Work, DecodeLimitTest,
                                        {},
                                        0,
                                        true,
-                                       "section 4 decode exceeded 5000 descriptor steps"}),
+                                       "section 4 decode exceeded 5000 descriptor steps"},
+                             // Columns of no subsets make no values, yet each is
+                             // remembered for back-references: the value bound holds
+                             // that history too.
+                             LimitCase{"compressed_history_without_subsets",
+                                       {103255, 102255, 101255, 2001},
+                                       std::vector<std::uint8_t>(1000, 0),
+                                       0,
+                                       true,
+                                       "section 4 decode exceeded 1000 values"},
+                             // Zero-width values, the cheapest to remember.
+                             LimitCase{"zero_width_under_nested_replication",
+                                       {201001, 104255, 103255, 102255, 101255, 1001},
+                                       {},
+                                       1,
+                                       false,
+                                       "section 4 decode exceeded 1000 values"}),
                          [](const ::testing::TestParamInfo<LimitCase>& param) {
                            return std::string(param.param.name);
                          });
@@ -131,6 +150,74 @@ TEST(DecodeLimitTest, ExactlyAtTheLimitSucceeds) {
   ASSERT_TRUE(decoded) << message_of(decoded.error());
   EXPECT_EQ(decoded->size(), 1000U);
 }
+
+// Counts what a decode hands over without keeping it.
+class CountingSink final : public ValueSink {
+ public:
+  Status value(const DecodedValue& /*value*/, std::optional<std::string_view> /*text*/) override {
+    ++values;
+    return {};
+  }
+  Status column(std::span<const DecodedValue> column,
+                std::span<const std::string> /*texts*/) override {
+    values += column.size();
+    return {};
+  }
+
+  std::uint64_t values = 0;
+};
+
+// A bitmap of 65534 absent entries, then a million pairs of 2-37-000 (start
+// the bitmap over) and 2-23-255 (which finds no present entry). Passing the
+// absent entries again for each back-reference cost 6.5e10 comparisons
+// (minutes); the work must be a step per descriptor, all within the bound.
+class BitmapReuseTest : public ::testing::TestWithParam<bool> {};
+
+TEST_P(BitmapReuseTest, CostsOneStepPerDescriptor) {
+  constexpr std::uint64_t kAbsent = 65534;
+  constexpr std::uint64_t kReuses = 1000000;
+  const bool compressed = GetParam();
+  const Codes codes{236000, 101000, 31002, 31031, 102000, 31090, 237000, 223255};
+  BitWriter writer;
+  // One subset; a compressed column adds an increment width of 0.
+  const auto field = [&](std::uint64_t value, unsigned width) {
+    writer.write(value, width);
+    if (compressed) {
+      writer.write(0, 6);
+    }
+  };
+  field(kAbsent, 16);
+  for (std::uint64_t k = 0; k < kAbsent; ++k) {
+    field(1, 1);
+  }
+  field(kReuses, 20);
+  const auto data = writer.take_bytes();
+  const TableSet set = tables();
+  const auto decode = [&](CountingSink& sink, const DecodeLimits& limits) {
+    return compressed ? decode_compressed(codes, 1, set, data, sink, limits)
+                      : decode_uncompressed(codes, 1, set, data, sink, limits);
+  };
+  // The 2-36-000 marker, two factors, the bitmap and a marker per reuse.
+  const std::uint64_t values = 3 + kAbsent + kReuses;
+  const std::uint64_t steps = 3 + kAbsent + 2 * kReuses;
+
+  CountingSink sink;
+  const Status done = decode(sink, DecodeLimits{values, steps});
+  ASSERT_TRUE(done) << message_of(done.error());
+  EXPECT_EQ(sink.values, values);
+
+  CountingSink short_sink;
+  const Status stopped = decode(short_sink, DecodeLimits{values, steps - 1});
+  ASSERT_FALSE(stopped);
+  EXPECT_EQ(message_of(stopped.error()),
+            fmt::format("csv/table parse error: section 4 decode exceeded {} descriptor steps",
+                        steps - 1));
+}
+
+INSTANTIATE_TEST_SUITE_P(Work, BitmapReuseTest, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& param) {
+                           return std::string(param.param ? "compressed" : "uncompressed");
+                         });
 
 struct ScaledBoundCase {
   std::size_t data_octets;

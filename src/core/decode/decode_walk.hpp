@@ -92,10 +92,18 @@ struct DecodeState {
   bool text_width_override = false;
   std::uint32_t text_width = 0;
   bool bitmap_defining = false;
-  std::vector<std::uint8_t> bitmap;
+  // The bitmap as its length and the positions of its present entries (any
+  // octet but 1), so that a back-reference takes the next present entry
+  // without passing the absent ones again: a bitmap reused after each
+  // 2-37-000 would otherwise cost its whole length per back-reference.
+  std::size_t bitmap_size = 0;
+  std::vector<std::size_t> bitmap_present;
+  // The next entry of bitmap_present a back-reference takes.
   std::size_t bitmap_cursor = 0;
   std::size_t history_start = 0;
-  std::vector<ElementFields> history;
+  // The element behind each value read so far (a pointer into the TableSet,
+  // not a copy of its fields), which the bitmap's positions index.
+  std::vector<const ElementDefinition*> history;
 
   // Back to the start-of-subset state, keeping the vectors' storage.
   void reset() {
@@ -108,10 +116,22 @@ struct DecodeState {
     text_width_override = false;
     text_width = 0;
     bitmap_defining = false;
-    bitmap.clear();
-    bitmap_cursor = 0;
+    clear_bitmap();
     history_start = 0;
     history.clear();
+  }
+
+  void clear_bitmap() {
+    bitmap_size = 0;
+    bitmap_present.clear();
+    bitmap_cursor = 0;
+  }
+
+  void add_bitmap_entry(std::uint8_t octet) {
+    if (octet != 1) {
+      bitmap_present.push_back(bitmap_size);
+    }
+    ++bitmap_size;
   }
 };
 
@@ -208,9 +228,7 @@ class DescriptorWalk {
       return layout_.too_deep();
     }
     for (std::size_t i = 0; i < codes.size(); ++i) {
-      if (++steps_ > limits_.max_steps) {
-        return BufrError::too_many_decode_steps(limits_.max_steps);
-      }
+      QV_TRY(count_step());
       const std::uint32_t code = codes[i];
       switch (descriptor_f(code)) {
         case 0:
@@ -238,6 +256,27 @@ class DescriptorWalk {
   }
 
  private:
+  // The one place that charges the walk's work: one step per descriptor
+  // visited. Every other operation of the walk costs at most a constant per
+  // step or per value, so this bound and the value bound bound the time.
+  Status count_step() {
+    if (++steps_ > limits_.max_steps) {
+      return BufrError::too_many_decode_steps(limits_.max_steps);
+    }
+    return {};
+  }
+
+  // Records the element of a value just read for later back-references.
+  // Each entry comes with a value, or with a column of none when a
+  // compressed message has no subsets: the value bound holds it either way.
+  Status remember(const ElementDefinition* definition) {
+    if (state_.history.size() >= limits_.max_values) {
+      return BufrError::too_many_values(limits_.max_values);
+    }
+    state_.history.push_back(definition);
+    return {};
+  }
+
   Status element(std::uint32_t code) {
     if (state_.associated_field_width != 0 && descriptor_x(code) != 31) {
       QV_TRY(layout_.associated_field(state_.associated_field_width));
@@ -246,17 +285,16 @@ class DescriptorWalk {
     if (definition == nullptr) {
       return BufrError::missing_element(code);
     }
-    const ElementFields fields = ElementFields::of(*definition);
-    QV_ASSIGN_OR_RETURN(const std::optional<double> bitmap_value, layout_.element(fields));
+    QV_ASSIGN_OR_RETURN(const std::optional<double> bitmap_value,
+                        layout_.element(ElementFields::of(*definition)));
     state_.next_width_pending = false;
     if (code == 31031 && state_.bitmap_defining) {
       if (bitmap_value) {
-        state_.bitmap.push_back(bitmap_octet(*bitmap_value));
+        state_.add_bitmap_entry(bitmap_octet(*bitmap_value));
       }
-    } else {
-      state_.history.push_back(fields);
+      return {};
     }
-    return {};
+    return remember(definition);
   }
 
   // The group after the replication descriptor at codes[i]; moves i past it.
@@ -275,9 +313,9 @@ class DescriptorWalk {
     if (factor == nullptr) {
       return BufrError::missing_element(factor_code);
     }
-    const ElementFields fields = ElementFields::of(*factor);
-    QV_ASSIGN_OR_RETURN(const std::uint64_t count, layout_.replication_factor(fields));
-    state_.history.push_back(fields);
+    QV_ASSIGN_OR_RETURN(const std::uint64_t count,
+                        layout_.replication_factor(ElementFields::of(*factor)));
+    QV_TRY(remember(factor));
     for (std::uint64_t copy = 0; copy < count; ++copy) {
       QV_TRY(walk(group, depth + 1));
     }
@@ -332,8 +370,7 @@ class DescriptorWalk {
         }
         QV_TRY(layout_.marker(code));
         state_.bitmap_defining = true;
-        state_.bitmap.clear();
-        state_.bitmap_cursor = 0;
+        state_.clear_bitmap();
         state_.history_start = state_.history.size();
         return {};
       case 23:
@@ -357,8 +394,7 @@ class DescriptorWalk {
       case 42:
         QV_TRY(layout_.marker(code));
         if ((x == 35 && y == 0) || (x == 37 && y != 0)) {
-          state_.bitmap.clear();
-          state_.bitmap_cursor = 0;
+          state_.clear_bitmap();
           state_.history_start = 0;
         } else if (x == 37) {
           state_.bitmap_cursor = 0;
@@ -390,26 +426,20 @@ class DescriptorWalk {
     return {};
   }
 
+  // Reads the value the next present bitmap entry names; nothing when every
+  // present entry is taken.
   Status back_reference(bool difference) {
-    auto& bitmap = state_.bitmap;
-    if (bitmap.empty() || state_.bitmap_cursor >= bitmap.size()) {
+    if (state_.bitmap_cursor >= state_.bitmap_present.size()) {
       return {};
     }
-    std::size_t p = state_.bitmap_cursor;
-    while (p < bitmap.size() && bitmap[p] == 1) {
-      ++p;
-    }
-    state_.bitmap_cursor = p == bitmap.size() ? p : p + 1;
-    if (p == bitmap.size()) {
-      return {};
-    }
-    const std::size_t base =
-        state_.history_start > bitmap.size() ? state_.history_start - bitmap.size() : 0;
+    const std::size_t p = state_.bitmap_present[state_.bitmap_cursor++];
+    const std::size_t size = state_.bitmap_size;
+    const std::size_t base = state_.history_start > size ? state_.history_start - size : 0;
     const std::size_t index = base + p;
     if (index >= state_.history.size()) {
       return BufrError::bitmap_outside_history();
     }
-    ElementFields fields = state_.history[index];
+    ElementFields fields = ElementFields::of(*state_.history[index]);
     if (difference) {
       // Differences are signed: one more bit, centred on zero.
       const std::uint32_t width = fields.width;
