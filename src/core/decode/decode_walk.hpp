@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "core/base/bufr_error.hpp"
+#include "core/base/interrupt.hpp"
 #include "core/decode/decoded_value.hpp"
 #include "core/message/descriptor.hpp"
 #include "core/tables/replication.hpp"
@@ -51,6 +52,12 @@ struct DecodeLimits {
   std::uint64_t max_values = 0;
   // Descriptors visited, including those that read and append nothing.
   std::uint64_t max_steps = std::uint64_t{1} << 26;
+  // Polled every kStepsPerPoll steps. A step takes nanoseconds (a compressed
+  // column up to a few hundred microseconds, and the value bound caps their
+  // sum), so polls lie well within a millisecond apart: a poll must be cheap
+  // and decide for itself how often to do anything costly.
+  Interrupt interrupt{};
+  static constexpr std::uint64_t kStepsPerPoll = 1024;
 
   // These limits with the value bound settled for a data area of
   // `data_octets`.
@@ -59,7 +66,7 @@ struct DecodeLimits {
       return *this;
     }
     const std::uint64_t octets = std::min<std::uint64_t>(data_octets, kMaxValues);
-    return {std::clamp(octets * kValuesPerDataOctet, kMinValues, kMaxValues), max_steps};
+    return {std::clamp(octets * kValuesPerDataOctet, kMinValues, kMaxValues), max_steps, interrupt};
   }
 };
 
@@ -210,6 +217,9 @@ class DescriptorWalk {
     for (std::size_t i = 0; i < codes.size(); ++i) {
       if (++steps_ > limits_.max_steps) {
         return BufrError::too_many_decode_steps(limits_.max_steps);
+      }
+      if (steps_ % DecodeLimits::kStepsPerPoll == 0 && limits_.interrupt.requested()) {
+        return BufrError::interrupted();
       }
       const std::uint32_t code = codes[i];
       switch (descriptor_f(code)) {
