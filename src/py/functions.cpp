@@ -14,6 +14,7 @@
 #include "py/support/converters.hpp"
 #include "py/support/py_ref.hpp"
 #include "py/support/raise.hpp"
+#include "py/support/without_gil.hpp"
 #include "py/types/bufr_message_type.hpp"
 #include "py/types/table_set_type.hpp"
 #include "py/values/object_sink.hpp"
@@ -37,7 +38,7 @@ PyObject* message_list(const ModuleState& state, std::vector<BufrMessage> messag
 }
 
 PyObject* parse_one(PyObject* module, std::span<const std::uint8_t> data) {
-  auto message = parse_message(data);
+  auto message = without_gil([&] { return parse_message(data); });
   if (!message) {
     return raise_error(message.error());
   }
@@ -45,7 +46,7 @@ PyObject* parse_one(PyObject* module, std::span<const std::uint8_t> data) {
 }
 
 PyObject* parse_all(PyObject* module, std::span<const std::uint8_t> data) {
-  auto messages = parse_all_messages(data);
+  auto messages = without_gil([&] { return parse_all_messages(data); });
   if (!messages) {
     return raise_error(messages.error());
   }
@@ -64,7 +65,7 @@ PyObject* pair(PyObject* first, PyObject* second) {
 
 // ([(offset, length), ...], None or (offset, message)).
 PyObject* scan_locations(PyObject* /*module*/, std::span<const std::uint8_t> data) {
-  const ScanResult scan = scan_messages_until_stop(data);
+  const ScanResult scan = without_gil([&] { return scan_messages_until_stop(data); });
   PyRef locations = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(scan.slices.size())));
   if (!locations) {
     return nullptr;
@@ -118,7 +119,7 @@ PyObject* with_file_argument(PyObject* module, PyObject* const* args, Py_ssize_t
     if (!path) {
       return nullptr;
     }
-    const auto content = read_whole_file(*path);
+    const auto content = without_gil([&] { return read_whole_file(*path); });
     if (!content) {
       return raise_os_error(content.error());
     }
@@ -166,7 +167,7 @@ PyObject* expand_descriptors_function(PyObject* /*module*/, PyObject* const* arg
     if (!descriptors) {
       return nullptr;
     }
-    const auto tables = load_table_directory(*table_dir);
+    const auto tables = without_gil([&] { return load_table_directory(*table_dir); });
     if (!tables) {
       return raise_error(tables.error());
     }
@@ -182,23 +183,29 @@ const TableSet& table_set_of(const TableSet* tables) { return *tables; }
 template <class ObtainTables>
 PyObject* decode_first_message(PyObject* module, std::span<const std::uint8_t> data,
                                ObtainTables obtain_tables) {
-  const auto slices = scan_messages(data);
-  if (!slices) {
-    return raise_error(slices.error());
+  struct Prepared {
+    std::span<const std::uint8_t> message_bytes;
+    BufrMessage message;
+    decltype(obtain_tables(std::declval<const BufrMessage&>())) tables;
+  };
+  auto prepared = without_gil([&]() -> Expected<Prepared> {
+    QV_ASSIGN_OR_RETURN(const auto slices, scan_messages(data));
+    if (slices.empty()) {
+      return BufrError::missing_marker();
+    }
+    const auto message_bytes = slice_bytes(data, slices.front());
+    QV_ASSIGN_OR_RETURN(BufrMessage message, parse_message(message_bytes));
+    auto tables = obtain_tables(message);
+    if (!tables) {
+      return std::move(tables).error();
+    }
+    return Prepared{message_bytes, std::move(message), std::move(tables)};
+  });
+  if (!prepared) {
+    return raise_error(prepared.error());
   }
-  if (slices->empty()) {
-    return raise_error(BufrError::missing_marker());
-  }
-  const auto message_bytes = slice_bytes(data, slices->front());
-  const auto message = parse_message(message_bytes);
-  if (!message) {
-    return raise_error(message.error());
-  }
-  auto tables = obtain_tables(*message);
-  if (!tables) {
-    return raise_error(tables.error());
-  }
-  return decode_to_list(module_state(module), *message, message_bytes, table_set_of(*tables));
+  return decode_to_list(module_state(module), prepared->message, prepared->message_bytes,
+                        table_set_of(*prepared->tables));
 }
 
 // Parses (data, <second>) for a decode function; the second argument is

@@ -59,7 +59,9 @@ INSTANTIATE_TEST_SUITE_P(
         MessageCase{"BadTerminator", [] { return BufrError::bad_terminator(); },
                     "section 5 terminator is not 7777"},
         MessageCase{"OddDescriptorArea", [] { return BufrError::odd_descriptor_area(); },
-                    "section 3 descriptor area has odd byte count"}),
+                    "section 3 descriptor area has odd byte count"},
+        // Not a table problem: no prefix.
+        MessageCase{"Interrupted", [] { return BufrError::interrupted(); }, "interrupted"}),
     [](const auto& case_info) { return case_info.param.name; });
 
 INSTANTIATE_TEST_SUITE_P(

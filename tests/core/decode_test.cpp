@@ -13,6 +13,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <variant>
 #include <vector>
 
 #include "support/bit_writer.hpp"
@@ -241,6 +242,53 @@ INSTANTIATE_TEST_SUITE_P(
                       ScaledBoundCase{65537, (1U << 21) + 32},
                       ScaledBoundCase{262143, (1U << 23) - 32}, ScaledBoundCase{262144, 1U << 23},
                       ScaledBoundCase{std::numeric_limits<std::size_t>::max(), 1U << 23}));
+
+// ---- Interruption ------------------------------------------------------------------
+
+// Stops on poll number `stop_at` (0: never) and counts the polls.
+struct CountingPoll {
+  int stop_at = 0;
+  int calls = 0;
+
+  static bool poll(void* context) {
+    auto& self = *static_cast<CountingPoll*>(context);
+    return ++self.calls == self.stop_at;
+  }
+  DecodeLimits limits() { return DecodeLimits{0, DecodeLimits{}.max_steps, {poll, this}}; }
+};
+
+class InterruptTest : public ::testing::TestWithParam<bool> {};
+
+// Nested replication of an operator runs far past the step bound unless the
+// poll stops it; the error is the Interrupted variant, not a text.
+TEST_P(InterruptTest, StopsAtThePollThatAsks) {
+  const bool compressed = GetParam();
+  const TableSet set = tables();
+  const Codes codes{103255, 102255, 101255, 201000};
+  CountingPoll poll{3};
+  const auto decoded = compressed ? decode_compressed(codes, 1, set, {}, poll.limits())
+                                  : decode_uncompressed(codes, 1, set, {}, poll.limits());
+  ASSERT_FALSE(decoded);
+  EXPECT_TRUE(std::holds_alternative<error::Interrupted>(decoded.error().kind()));
+  EXPECT_EQ(poll.calls, 3);
+}
+
+// 1111 steps: one poll, after step kStepsPerPoll, and a whole result.
+TEST_P(InterruptTest, PollsOncePerStepsPerPoll) {
+  const bool compressed = GetParam();
+  const TableSet set = tables();
+  const Codes codes{103010, 102010, 101010, 201000};
+  CountingPoll poll;
+  const auto decoded = compressed ? decode_compressed(codes, 1, set, {}, poll.limits())
+                                  : decode_uncompressed(codes, 1, set, {}, poll.limits());
+  ASSERT_TRUE(decoded) << message_of(decoded.error());
+  EXPECT_EQ(poll.calls, static_cast<int>(1111 / DecodeLimits::kStepsPerPoll));
+}
+
+INSTANTIATE_TEST_SUITE_P(Layouts, InterruptTest, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& param) {
+                           return param.param ? "compressed" : "uncompressed";
+                         });
 
 // ---- Operators that would place data wrongly ---------------------------------------
 

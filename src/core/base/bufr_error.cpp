@@ -115,6 +115,7 @@ BufrError BufrError::too_many_values(std::uint64_t limit) {
 BufrError BufrError::too_many_decode_steps(std::uint64_t limit) {
   return text(fmt::format("section 4 decode exceeded {} descriptor steps", limit));
 }
+BufrError BufrError::interrupted() { return BufrError(error::Interrupted{}); }
 BufrError BufrError::unsupported_data_operator(std::uint32_t code) {
   return text(
       fmt::format("operator {:06} changes the layout of section 4 and is not supported", code));
@@ -228,6 +229,7 @@ std::string BufrError::message() const {
           },
           [](const error::Text& e) { return fmt::format("csv/table parse error: {}", e.text); },
           [](const error::Io& e) { return fmt::format("io error: {}", e.description); },
+          [](const error::Interrupted&) -> std::string { return "interrupted"; },
       },
       kind_);
 }

@@ -49,6 +49,8 @@ struct Text {
 struct Io {
   std::string description;
 };
+// The caller's Interrupt asked the work to stop.
+struct Interrupted {};
 }  // namespace error
 
 // Why a table text failed the integer rule; integer_fault_reason() gives the
@@ -63,7 +65,7 @@ class BufrError {
                                error::LengthMismatch, error::SectionTruncated, error::BadTerminator,
                                error::OddDescriptorArea, error::MissingSequence,
                                error::MissingReplicationFactor, error::UnsupportedReplication,
-                               error::MissingElement, error::Text, error::Io>;
+                               error::MissingElement, error::Text, error::Io, error::Interrupted>;
 
   // Message structure.
   static BufrError too_short();
@@ -109,6 +111,8 @@ class BufrError {
   static BufrError scale_operator_too_large(std::uint32_t code);
   static BufrError difference_reference_too_wide(std::uint32_t code, std::uint64_t width);
   static BufrError compressed_value_too_large(std::uint32_t code);
+  // The work stopped because its Interrupt asked it to.
+  static BufrError interrupted();
 
   // Text failures of the table loaders.
   static BufrError os_failure_text(int errno_value);

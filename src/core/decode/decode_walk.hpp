@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "core/base/bufr_error.hpp"
+#include "core/base/interrupt.hpp"
 #include "core/decode/decoded_value.hpp"
 #include "core/message/descriptor.hpp"
 #include "core/tables/replication.hpp"
@@ -51,6 +52,12 @@ struct DecodeLimits {
   std::uint64_t max_values = 0;
   // Descriptors visited, including those that read and append nothing.
   std::uint64_t max_steps = std::uint64_t{1} << 26;
+  // Polled every kStepsPerPoll steps. A step takes nanoseconds (a compressed
+  // column up to a few hundred microseconds, and the value bound caps their
+  // sum), so polls lie well within a millisecond apart: a poll must be cheap
+  // and decide for itself how often to do anything costly.
+  Interrupt interrupt{};
+  static constexpr std::uint64_t kStepsPerPoll = 1024;
 
   // These limits with the value bound settled for a data area of
   // `data_octets`.
@@ -59,7 +66,7 @@ struct DecodeLimits {
       return *this;
     }
     const std::uint64_t octets = std::min<std::uint64_t>(data_octets, kMaxValues);
-    return {std::clamp(octets * kValuesPerDataOctet, kMinValues, kMaxValues), max_steps};
+    return {std::clamp(octets * kValuesPerDataOctet, kMinValues, kMaxValues), max_steps, interrupt};
   }
 };
 
@@ -259,9 +266,13 @@ class DescriptorWalk {
   // The one place that charges the walk's work: one step per descriptor
   // visited. Every other operation of the walk costs at most a constant per
   // step or per value, so this bound and the value bound bound the time.
+  // Every kStepsPerPoll steps the caller may stop the walk.
   Status count_step() {
     if (++steps_ > limits_.max_steps) {
       return BufrError::too_many_decode_steps(limits_.max_steps);
+    }
+    if (steps_ % DecodeLimits::kStepsPerPoll == 0 && limits_.interrupt.requested()) {
+      return BufrError::interrupted();
     }
     return {};
   }

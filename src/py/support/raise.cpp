@@ -3,6 +3,14 @@
 namespace quorvel::py {
 
 PyObject* raise_error(const BufrError& error) {
+  if (std::holds_alternative<error::Interrupted>(error.kind())) {
+    // A signal handler stopped the work and its exception is pending; an
+    // Interrupt that set none still must not look like bad data.
+    if (PyErr_Occurred() == nullptr) {
+      PyErr_SetNone(PyExc_KeyboardInterrupt);
+    }
+    return nullptr;
+  }
   PyErr_SetString(PyExc_ValueError, error.message().c_str());
   return nullptr;
 }

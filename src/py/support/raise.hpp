@@ -9,7 +9,9 @@
 
 namespace quorvel::py {
 
-// ValueError carrying error.message(); returns nullptr for the caller to return.
+// ValueError carrying error.message(), except for an interrupted work, which
+// leaves the signal handler's exception; returns nullptr for the caller to
+// return.
 PyObject* raise_error(const BufrError& error);
 
 // OSError("<description> (os error N)") for a failed file read.

@@ -11,6 +11,7 @@
 #include "py/support/converters.hpp"
 #include "py/support/raise.hpp"
 #include "py/support/static_methods.hpp"
+#include "py/support/without_gil.hpp"
 #include "py/types/element_definition_type.hpp"
 #include "py/types/sequence_definition_type.hpp"
 
@@ -134,7 +135,7 @@ PyObject* from_definitions(PyObject* /*unused*/, PyTypeObject* defining_class,
     if (!message) {
       return nullptr;
     }
-    auto tables = select_definition_tables(*path, **message);
+    auto tables = without_gil([&] { return select_definition_tables(*path, **message); });
     if (!tables) {
       return raise_error(tables.error());
     }
@@ -156,7 +157,7 @@ PyObject* load_from_path(PyTypeObject* defining_class, PyObject* const* args, st
     if (!path) {
       return nullptr;
     }
-    auto tables = Load(*path);
+    auto tables = without_gil([&] { return Load(*path); });
     if (!tables) {
       return raise_error(tables.error());
     }
@@ -234,7 +235,7 @@ PyObject* wrap_table_set(const ModuleState& state, TableSet tables) {
 }
 
 PyObject* expand_to_list(const TableSet& tables, std::span<const std::uint32_t> descriptors) {
-  const auto expanded = expand_descriptors(tables, descriptors);
+  const auto expanded = without_gil([&] { return expand_descriptors(tables, descriptors); });
   if (!expanded) {
     return raise_error(expanded.error());
   }

@@ -7,6 +7,7 @@
 namespace quorvel::py {
 
 Mapping IdleMappings::take(std::size_t bytes, std::size_t largest) {
+  const std::lock_guard lock(mutex_);
   Mapping* best = nullptr;
   for (Mapping& idle : idle_) {
     if (idle.base != nullptr && idle.bytes >= bytes && idle.bytes <= largest &&
@@ -23,6 +24,7 @@ Mapping IdleMappings::take(std::size_t bytes, std::size_t largest) {
 }
 
 void IdleMappings::give_back(Mapping mapping) {
+  const std::lock_guard lock(mutex_);
   if (closed_ || mapping.bytes > kMaxIdleBytes) {
     mapping.unmap();
     return;
@@ -56,6 +58,7 @@ void IdleMappings::give_back(Mapping mapping) {
 }
 
 void IdleMappings::close() {
+  const std::lock_guard lock(mutex_);
   unmap_all();
   closed_ = true;
 }

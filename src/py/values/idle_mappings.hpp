@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 
 #include "py/values/mapping.hpp"
 
@@ -17,8 +18,8 @@ namespace quorvel::py {
 // most kMaxIdleBytes stay mapped this way, so that a process that decodes a
 // large message once holds little once it lets go of the values.
 //
-// Every use holds the GIL. All zero is the empty, open cache, as a module's
-// state starts out.
+// Decodes fill their arrays without the GIL, from any thread, so a mutex
+// guards the cache. A new IdleMappings is the empty, open cache.
 class IdleMappings {
  public:
   static constexpr std::size_t kMaxIdleBytes = 64 * 1024 * 1024;
@@ -38,6 +39,7 @@ class IdleMappings {
  private:
   void unmap_all();
 
+  std::mutex mutex_;
   std::array<Mapping, 4> idle_{};
   std::size_t idle_bytes_ = 0;
   bool closed_ = false;

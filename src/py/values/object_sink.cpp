@@ -12,6 +12,7 @@
 #include "py/support/boxed.hpp"
 #include "py/support/py_ref.hpp"
 #include "py/support/raise.hpp"
+#include "py/support/without_gil.hpp"
 #include "py/values/decoded_value_object.hpp"
 #include "py/values/growing_array.hpp"
 #include "py/values/slab_allocator.hpp"
@@ -19,201 +20,215 @@
 namespace quorvel::py {
 namespace {
 
-// One str per distinct table text in a result: names and meanings are views
+// The table texts of a decode (names and meanings), each once: they are views
 // into the TableSet, so their addresses identify them.
-class TextObjects {
+class TableTexts {
  public:
-  TextObjects() = default;
-  TextObjects(const TextObjects&) = delete;
-  TextObjects& operator=(const TextObjects&) = delete;
-  ~TextObjects() {
-    for (auto& [key, object] : objects_) {
-      Py_DECREF(object);
-    }
-  }
+  static constexpr std::uint32_t kNone = UINT32_MAX;
 
-  // A borrowed reference, or nullptr with an exception set.
-  PyObject* get(std::string_view text) {
-    if (text.data() == last_key_ && last_object_ != nullptr) {
-      return last_object_;
+  std::uint32_t index(std::string_view text) {
+    if (text.data() == last_key_) {
+      return last_index_;
     }
-    auto [slot, inserted] = objects_.try_emplace(text.data(), nullptr);
+    auto [slot, inserted] =
+        indices_.try_emplace(text.data(), static_cast<std::uint32_t>(texts_.size()));
     if (inserted) {
-      slot->second = to_python(text);
-      if (slot->second == nullptr) {
-        objects_.erase(slot);
-        return nullptr;
-      }
+      texts_.push_back(text);
     }
     last_key_ = text.data();
-    last_object_ = slot->second;
-    return slot->second;
+    last_index_ = slot->second;
+    return last_index_;
   }
+
+  std::span<const std::string_view> texts() const { return texts_; }
 
  private:
-  std::unordered_map<const char*, PyObject*> objects_;
+  std::unordered_map<const char*, std::uint32_t> indices_;
+  std::vector<std::string_view> texts_;
   const char* last_key_ = nullptr;
-  PyObject* last_object_ = nullptr;
+  std::uint32_t last_index_ = 0;
 };
 
-// Makes the DecodedValue objects of a decode and lays them out in decoding
-// order in a new list. Uncompressed values come in that order, and each
-// becomes an object at once. Compressed values come column by column: they are
-// kept in a compact form (the objects' fields with borrowed references) and
-// made into objects subset by subset at the end, so that the objects lie in
-// memory in the order of the list, which is the order in which Python frees
-// them and callers read them.
-class ObjectSink final : public ValueSink {
- public:
-  ObjectSink(PyTypeObject* type, IdleMappings& idle) : type_(type), slabs_(idle), entries_(idle) {}
-  ObjectSink(const ObjectSink&) = delete;
-  ObjectSink& operator=(const ObjectSink&) = delete;
-  ~ObjectSink() override {
-    for (PyObject* object : objects_) {
-      Py_DECREF(object);
+// New str objects for `texts`, in their order; empty with an exception set
+// on failure.
+template <class Text>
+std::vector<PyRef> str_objects(std::span<const Text> texts) {
+  std::vector<PyRef> objects;
+  objects.reserve(texts.size());
+  for (const Text& text : texts) {
+    objects.push_back(PyRef::steal(to_python(std::string_view(text))));
+    if (!objects.back()) {
+      return {};
     }
   }
+  return objects;
+}
+
+// How often building the objects of a large result looks for signals.
+constexpr std::size_t kObjectsPerSignalCheck = std::size_t{1} << 16;
+
+// Collects a decode in a compact form that holds no Python object, so that
+// the decode runs without the GIL, then makes the DecodedValue objects and
+// lays them out in decoding order in a new list, in memory in the order of
+// the list, which is the order in which Python frees them and callers read
+// them. Uncompressed values come in decoding order; compressed values come
+// column by column and are made into objects subset by subset.
+class RecordSink final : public ValueSink {
+ public:
+  explicit RecordSink(IdleMappings& idle) : slabs_(idle), entries_(idle) {}
 
   Status value(const DecodedValue& value, std::optional<std::string_view> text) override {
-    PyObject* name = table_texts_.get(value.name);
-    if (name == nullptr) {
-      return python_failed();
+    Entry* entry = entries_.append_uninitialized(1);
+    if (entry == nullptr) {
+      return out_of_memory();
     }
-    PyRef text_object;
+    std::uint32_t text_index = TableTexts::kNone;
     if (text) {
-      text_object = PyRef::steal(to_python(*text));
-      if (!text_object) {
-        return python_failed();
-      }
+      text_index = static_cast<std::uint32_t>(texts_.size());
+      texts_.emplace_back(*text);
     }
-    Fields fields{};
-    QV_TRY(fill(fields, value, text_object.get()));
-    DecodedValueObject* object = make(fields, name, value.descriptor);
-    if (object == nullptr) {
-      return python_failed();
-    }
-    objects_.push_back(reinterpret_cast<PyObject*>(object));
+    fill(*entry, value, text_index);
+    entry->name = table_texts_.index(value.name);
+    entry->descriptor = value.descriptor;
     return {};
   }
 
   Status column(std::span<const DecodedValue> column, std::span<const std::string> texts) override {
     subsets_ = column.size();
-    PyObject* name = table_texts_.get(column.front().name);
-    if (name == nullptr) {
-      return python_failed();
-    }
-    const std::size_t first_text = column_texts_.size();
-    for (const std::string& text : texts) {
-      column_texts_.push_back(PyRef::steal(to_python(text)));
-      if (!column_texts_.back()) {
-        return python_failed();
-      }
-    }
-    columns_.push_back(Column{name, column.front().descriptor});
-    Fields* fields = entries_.append_uninitialized(column.size());
-    if (fields == nullptr) {
-      PyErr_NoMemory();
-      return python_failed();
+    const auto first_text = static_cast<std::uint32_t>(texts_.size());
+    texts_.insert(texts_.end(), texts.begin(), texts.end());
+    columns_.push_back(Column{table_texts_.index(column.front().name), column.front().descriptor});
+    Entry* entry = entries_.append_uninitialized(column.size());
+    if (entry == nullptr) {
+      return out_of_memory();
     }
     for (const DecodedValue& value : column) {
-      PyObject* text = value.text == DecodedValue::kNoText
-                           ? nullptr
-                           : column_texts_[first_text + value.text].get();
-      QV_TRY(fill(*fields++, value, text));
+      fill(*entry++, value,
+           value.text == DecodedValue::kNoText ? TableTexts::kNone : first_text + value.text);
     }
     return {};
   }
 
-  // The objects in decoding order as a new list.
-  PyObject* take_list() { return columns_.empty() ? list_of_objects() : list_of_columns(); }
+  // Whether the decode failed because memory ran out.
+  bool ran_out_of_memory() const { return out_of_memory_; }
 
-  bool python_error() const { return python_error_; }
-
- private:
-  // The fields of one object; references borrowed from the sink. A value
-  // has a text or a meaning or neither, never both.
-  struct Fields {
-    std::uint64_t raw;
-    double raw_value;
-    PyObject* shown;  // the text, or else the meaning
-    bool shown_is_text;
-    bool has_raw;
-    bool has_raw_value;
-  };
-  struct Column {
-    PyObject* name;  // borrowed from table_texts_
-    std::uint32_t descriptor;
-  };
-
-  // A Python failure (out of memory) reported through the decoder; the
-  // exception stays set.
-  Status python_failed() {
-    python_error_ = true;
-    return BufrError::too_many_values(0);
-  }
-
-  Status fill(Fields& fields, const DecodedValue& value, PyObject* text) {
-    fields.shown = text;
-    fields.shown_is_text = text != nullptr;
-    if (text == nullptr && value.has_meaning) {
-      fields.shown = table_texts_.get(value.meaning);
-      if (fields.shown == nullptr) {
-        return python_failed();
-      }
-    }
-    fields.raw = value.raw;
-    fields.raw_value = value.raw_value;
-    fields.has_raw = value.has_raw;
-    fields.has_raw_value = value.has_raw_value;
-    return {};
-  }
-
-  // A new object, or nullptr with MemoryError set.
-  DecodedValueObject* make(const Fields& fields, PyObject* name, std::uint32_t descriptor) {
-    DecodedValueObject* object = slabs_.allocate();
-    if (object == nullptr) {
-      PyErr_NoMemory();
+  // With the GIL held: the objects in decoding order as a new list, or
+  // nullptr with an exception set.
+  PyObject* take_list(PyTypeObject* type) {
+    table_objects_ = str_objects(table_texts_.texts());
+    text_objects_ = str_objects(std::span<const std::string>(texts_));
+    if (table_objects_.size() != table_texts_.texts().size() ||
+        text_objects_.size() != texts_.size()) {
       return nullptr;
     }
-    PyObject_Init(reinterpret_cast<PyObject*>(object), type_);
-    Py_INCREF(name);
-    object->name = name;
-    Py_XINCREF(fields.shown);
-    object->raw_text = fields.shown_is_text ? fields.shown : nullptr;
-    object->raw_meaning = fields.shown_is_text ? nullptr : fields.shown;
-    object->raw = fields.raw;
-    object->raw_value = fields.raw_value;
-    object->descriptor = descriptor;
-    object->has_raw = fields.has_raw;
-    object->has_raw_value = fields.has_raw_value;
-    return object;
-  }
-
-  PyObject* list_of_objects() {
-    PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(objects_.size())));
-    if (!list) {
-      return nullptr;
-    }
-    std::copy(objects_.begin(), objects_.end(), PySequence_Fast_ITEMS(list.get()));
-    objects_ = PodArray<PyObject*>();
-    return list.release();
-  }
-
-  // Column c holds entries c * subsets_ to (c + 1) * subsets_ - 1.
-  PyObject* list_of_columns() {
+    type_ = type;
     const std::size_t count = entries_.size();
     PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(count)));
     if (!list) {
       return nullptr;
     }
     slabs_.reserve(count);
-    PyObject** items = PySequence_Fast_ITEMS(list.get());
-    const Fields* entries = entries_.begin();
+    const bool made = columns_.empty() ? make_in_order(PySequence_Fast_ITEMS(list.get()))
+                                       : make_by_subset(PySequence_Fast_ITEMS(list.get()));
+    // On failure the list frees the objects made so far.
+    return made ? list.release() : nullptr;
+  }
+
+ private:
+  // One value without its objects. A value shows a text or a meaning or
+  // neither, never both. `name` and `descriptor` are those of uncompressed
+  // values; a compressed column keeps them once.
+  struct Entry {
+    std::uint64_t raw;
+    double raw_value;
+    std::uint32_t name;   // into table_texts_
+    std::uint32_t shown;  // into texts_ or table_texts_, or kNone
+    std::uint32_t descriptor;
+    bool shown_is_text;
+    bool has_raw;
+    bool has_raw_value;
+  };
+  struct Column {
+    std::uint32_t name;  // into table_texts_
+    std::uint32_t descriptor;
+  };
+
+  // The decoder stops at the error; take_list reports it as MemoryError.
+  Status out_of_memory() {
+    out_of_memory_ = true;
+    return BufrError::too_many_values(0);
+  }
+
+  void fill(Entry& entry, const DecodedValue& value, std::uint32_t text) {
+    entry.shown = text;
+    entry.shown_is_text = text != TableTexts::kNone;
+    if (!entry.shown_is_text && value.has_meaning) {
+      entry.shown = table_texts_.index(value.meaning);
+    }
+    entry.raw = value.raw;
+    entry.raw_value = value.raw_value;
+    entry.has_raw = value.has_raw;
+    entry.has_raw_value = value.has_raw_value;
+  }
+
+  // A new object, or nullptr with MemoryError set.
+  DecodedValueObject* make(const Entry& entry, std::uint32_t name, std::uint32_t descriptor) {
+    DecodedValueObject* object = slabs_.allocate();
+    if (object == nullptr) {
+      PyErr_NoMemory();
+      return nullptr;
+    }
+    PyObject_Init(reinterpret_cast<PyObject*>(object), type_);
+    object->name = Py_NewRef(table_objects_[name].get());
+    PyObject* shown = nullptr;
+    if (entry.shown != TableTexts::kNone) {
+      shown = Py_NewRef(entry.shown_is_text ? text_objects_[entry.shown].get()
+                                            : table_objects_[entry.shown].get());
+    }
+    object->raw_text = entry.shown_is_text ? shown : nullptr;
+    object->raw_meaning = entry.shown_is_text ? nullptr : shown;
+    object->raw = entry.raw;
+    object->raw_value = entry.raw_value;
+    object->descriptor = descriptor;
+    object->has_raw = entry.has_raw;
+    object->has_raw_value = entry.has_raw_value;
+    return object;
+  }
+
+  // False with the handler's exception set when a signal handler raised;
+  // looks once per kObjectsPerSignalCheck objects made.
+  bool no_signal(std::size_t made) {
+    if (made < next_signal_check_) {
+      return true;
+    }
+    next_signal_check_ = made + kObjectsPerSignalCheck;
+    return PyErr_CheckSignals() == 0;
+  }
+
+  bool make_in_order(PyObject** items) {
+    const Entry* entry = entries_.begin();
+    const std::size_t count = entries_.size();
+    for (std::size_t i = 0; i < count; ++i, ++entry) {
+      DecodedValueObject* object = make(*entry, entry->name, entry->descriptor);
+      if (object == nullptr) {
+        return false;
+      }
+      items[i] = reinterpret_cast<PyObject*>(object);
+      if (!no_signal(i + 1)) {
+        return false;
+      }
+    }
+    return true;
+  }
+
+  // Column c holds entries c * subsets_ to (c + 1) * subsets_ - 1.
+  bool make_by_subset(PyObject** items) {
+    const Entry* entries = entries_.begin();
     // The entries of a subset lie a column apart; those of a few subsets on
     // are fetched ahead so that the walk across columns does not wait on them.
     constexpr std::size_t kAhead = 4;
     for (std::size_t k = 0; k < subsets_; ++k) {
-      const Fields* entry = entries + k;
+      const Entry* entry = entries + k;
       const bool fetch = k + kAhead < subsets_;
       for (const Column& column : columns_) {
         if (fetch) {
@@ -221,38 +236,47 @@ class ObjectSink final : public ValueSink {
         }
         DecodedValueObject* object = make(*entry, column.name, column.descriptor);
         if (object == nullptr) {
-          return nullptr;  // the list frees the objects made so far
+          return false;
         }
         *items++ = reinterpret_cast<PyObject*>(object);
         entry += subsets_;
       }
+      if (!no_signal((k + 1) * columns_.size())) {
+        return false;
+      }
     }
-    return list.release();
+    return true;
   }
 
-  PyTypeObject* type_;
-  TextObjects table_texts_;
-  std::vector<PyRef> column_texts_;
+  // Filled without the GIL.
+  TableTexts table_texts_;
+  std::vector<std::string> texts_;
   SlabAllocator slabs_;
-  // Uncompressed data: the objects made so far.
-  PodArray<PyObject*> objects_;
-  // Compressed data: the columns read so far, their entries one after another.
+  GrowingArray<Entry> entries_;
   std::vector<Column> columns_;
-  GrowingArray<Fields> entries_;
   std::size_t subsets_ = 0;
-  bool python_error_ = false;
+  bool out_of_memory_ = false;
+  // Made with the GIL held, from the texts above.
+  PyTypeObject* type_ = nullptr;
+  std::vector<PyRef> table_objects_;
+  std::vector<PyRef> text_objects_;
+  std::size_t next_signal_check_ = kObjectsPerSignalCheck;
 };
 
 }  // namespace
 
 PyObject* decode_to_list(ModuleState& state, const BufrMessage& message,
                          std::span<const std::uint8_t> message_bytes, const TableSet& tables) {
-  ObjectSink sink(state.decoded_value_type, state.idle_mappings);
-  const Status decoded = decode_message_values(message, message_bytes, tables, sink);
+  RecordSink sink(state.idle_mappings);
+  const Status decoded = without_gil([&](Interrupt interrupt) {
+    DecodeLimits limits;
+    limits.interrupt = interrupt;
+    return decode_message_values(message, message_bytes, tables, sink, limits);
+  });
   if (!decoded) {
-    return sink.python_error() ? nullptr : raise_error(decoded.error());
+    return sink.ran_out_of_memory() ? PyErr_NoMemory() : raise_error(decoded.error());
   }
-  return sink.take_list();
+  return sink.take_list(state.decoded_value_type);
 }
 
 }  // namespace quorvel::py

@@ -1,5 +1,5 @@
-// decode_to_list: decodes a message's values straight into DecodedValue
-// objects, laid out in memory in the order of the list that holds them.
+// decode_to_list: decodes a message's values without the GIL, then makes them
+// into DecodedValue objects laid out in memory in the order of their list.
 #pragma once
 
 #define PY_SSIZE_T_CLEAN
@@ -15,7 +15,8 @@
 namespace quorvel::py {
 
 // Decodes the section 4 of `message` (parsed from `message_bytes`) into a
-// new list of DecodedValue, or returns nullptr with the error raised.
+// new list of DecodedValue, or returns nullptr with the error raised. The
+// GIL is released while decoding: the arguments must not change meanwhile.
 PyObject* decode_to_list(ModuleState& state, const BufrMessage& message,
                          std::span<const std::uint8_t> message_bytes, const TableSet& tables);
 

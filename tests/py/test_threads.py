@@ -1,0 +1,152 @@
+"""Calls release the GIL while the core works, stay correct when threads
+share TableSets, and stop for Ctrl-C in the middle of a long decode."""
+
+from __future__ import annotations
+
+import os
+import random
+import signal
+import subprocess
+import sys
+import textwrap
+import threading
+import time
+from pathlib import Path
+
+import pytest
+
+from _quorvel import decode_values_with_tables
+from decode_support import (BLOCK, NAME, REGION, STATION, TEMPERATURE, bits, message, observe,
+                            standard_tables, tables_with)
+
+HERE = Path(__file__).resolve().parent
+
+# Four levels of 255 repeats around two sequences of one operator: the walk
+# reaches its step bound (2^26 steps, most of a second) with no value made.
+LONG_SEQUENCES = ((301250, (301251,)), (301251, (201000,)))
+LONG_CODES = [104255, 103255, 102255, 101255, 301250]
+
+
+def long_decode_tables():
+    return tables_with(sequences=LONG_SEQUENCES)
+
+
+def mixed_messages() -> list[bytes]:
+    """Uncompressed and compressed messages with numbers, texts, meanings
+    and missing values."""
+    rng = random.Random(7)
+    station = [BLOCK.code, STATION.code, NAME.code, REGION.code, TEMPERATURE.code]
+    subsets = 300
+
+    def subset_fields():
+        name = bytes(rng.choice(b"ABCXYZ ") for _ in range(8))
+        return ((rng.randrange(128), 7), (rng.randrange(1024), 10), name,
+                (rng.randrange(8), 3), (rng.randrange(1 << 16), 16))
+
+    uncompressed = bits(*(f for _ in range(subsets) for f in subset_fields()))
+    compressed = bits(
+        (3, 7), (2, 6), *((rng.randrange(4), 2) for _ in range(subsets)),   # block
+        (500, 10), (0, 6),                                                 # station, constant
+        b"STATION ", (1, 6), *(bytes([65 + k % 26]) for k in range(subsets)),  # names
+        (0, 3), (3, 6), *((rng.randrange(8), 3) for _ in range(subsets)),  # region, meanings
+        (27000, 16), (8, 6), *((rng.randrange(256), 8) for _ in range(subsets)))
+    return [message(station, uncompressed, subsets=subsets),
+            message(station, compressed, subsets=subsets, compressed=True)]
+
+
+def test_threads_sharing_tables_decode_as_one_thread_does():
+    tables = standard_tables()
+    messages = mixed_messages()
+    expected = [observe(decode_values_with_tables(m, tables)) for m in messages]
+    failures: list = []
+    deadline = time.monotonic() + 2.0
+
+    def work(seed: int) -> None:
+        rng = random.Random(seed)
+        try:
+            while time.monotonic() < deadline:
+                k = rng.randrange(len(messages))
+                if observe(decode_values_with_tables(messages[k], tables)) != expected[k]:
+                    failures.append(k)
+                    return
+        except BaseException as error:  # noqa: BLE001 - reported below
+            failures.append(error)
+
+    threads = [threading.Thread(target=work, args=(seed,)) for seed in range(8)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    assert failures == []
+
+
+def test_other_threads_run_during_a_long_decode():
+    tables = long_decode_tables()
+    data = message(LONG_CODES)
+    span: list[float] = []
+
+    def work() -> None:
+        span.append(time.perf_counter())
+        try:
+            decode_values_with_tables(data, tables)
+        except ValueError:
+            span.append(time.perf_counter())
+
+    worker = threading.Thread(target=work)
+    ticks: list[float] = []
+    worker.start()
+    while worker.is_alive():
+        ticks.append(time.perf_counter())
+    worker.join()
+    start, end = span
+    assert end - start > 0.2
+    # Holding the GIL for the whole decode would leave this loop no turn
+    # but at the thread switches (5 ms each) on the way in and out.
+    during = [t for t in ticks if start + 0.05 < t < end - 0.05]
+    assert len(during) > 1000
+
+
+CHILD = textwrap.dedent("""
+    import sys, time
+    from _quorvel import decode_values_with_tables
+    from decode_support import message, tables_with
+    from test_threads import LONG_CODES, LONG_SEQUENCES
+
+    tables = tables_with(sequences=LONG_SEQUENCES)
+    data = message(LONG_CODES, subsets=1, compressed={compressed})
+    print("start", flush=True)
+    try:
+        decode_values_with_tables(data, tables)
+        outcome = "finished"
+    except KeyboardInterrupt:
+        outcome = "interrupted"
+    except ValueError:
+        outcome = "finished"
+    print(outcome, flush=True)
+    # The interpreter and the module still work.
+    print(len(decode_values_with_tables(message([201000, 222000]), tables)), flush=True)
+""")
+
+
+@pytest.mark.parametrize("compressed", [False, True], ids=["uncompressed", "compressed"])
+def test_ctrl_c_stops_a_long_decode(compressed):
+    environment = dict(os.environ)
+    environment["PYTHONPATH"] = os.pathsep.join(
+        filter(None, [str(HERE), environment.get("PYTHONPATH")]))
+    child = subprocess.Popen([sys.executable, "-c", CHILD.format(compressed=compressed)],
+                             cwd=HERE, env=environment, stdout=subprocess.PIPE,
+                             stderr=subprocess.PIPE, text=True)
+    try:
+        assert child.stdout.readline() == "start\n"
+        time.sleep(0.2)
+        child.send_signal(signal.SIGINT)
+        sent = time.monotonic()
+        outcome = child.stdout.readline()
+        latency = time.monotonic() - sent
+        rest, errors = child.communicate(timeout=30)
+    finally:
+        child.kill()
+    # A call that ignored the signal would finish (with the step bound) and
+    # the interrupt would arrive only after it.
+    assert (outcome, rest, child.returncode) == ("interrupted\n", "1\n", 0), errors
+    assert latency < 0.5
