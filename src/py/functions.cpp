@@ -1,6 +1,7 @@
 #include "py/functions.hpp"
 
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "core/base/file_io.hpp"
@@ -46,7 +47,8 @@ PyObject* parse_one(PyObject* module, std::span<const std::uint8_t> data) {
 }
 
 PyObject* parse_all(PyObject* module, std::span<const std::uint8_t> data) {
-  auto messages = without_gil([&] { return parse_all_messages(data); });
+  auto messages =
+      without_gil([&](Interrupt interrupt) { return parse_all_messages(data, interrupt); });
   if (!messages) {
     return raise_error(messages.error());
   }
@@ -65,7 +67,11 @@ PyObject* pair(PyObject* first, PyObject* second) {
 
 // ([(offset, length), ...], None or (offset, message)).
 PyObject* scan_locations(PyObject* /*module*/, std::span<const std::uint8_t> data) {
-  const ScanResult scan = without_gil([&] { return scan_messages_until_stop(data); });
+  const ScanResult scan =
+      without_gil([&](Interrupt interrupt) { return scan_messages_until_stop(data, interrupt); });
+  if (scan.stop && std::holds_alternative<error::Interrupted>(scan.stop->error.kind())) {
+    return raise_error(scan.stop->error);
+  }
   PyRef locations = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(scan.slices.size())));
   if (!locations) {
     return nullptr;
@@ -119,7 +125,8 @@ PyObject* with_file_argument(PyObject* module, PyObject* const* args, Py_ssize_t
     if (!path) {
       return nullptr;
     }
-    const auto content = without_gil([&] { return read_whole_file(*path); });
+    const auto content =
+        without_gil([&](Interrupt interrupt) { return read_whole_file(*path, interrupt); });
     if (!content) {
       return raise_os_error(content.error());
     }
@@ -188,8 +195,8 @@ PyObject* decode_first_message(PyObject* module, std::span<const std::uint8_t> d
     BufrMessage message;
     decltype(obtain_tables(std::declval<const BufrMessage&>())) tables;
   };
-  auto prepared = without_gil([&]() -> Expected<Prepared> {
-    QV_ASSIGN_OR_RETURN(const auto slices, scan_messages(data));
+  auto prepared = without_gil([&](Interrupt interrupt) -> Expected<Prepared> {
+    QV_ASSIGN_OR_RETURN(const auto slices, scan_messages(data, interrupt));
     if (slices.empty()) {
       return BufrError::missing_marker();
     }

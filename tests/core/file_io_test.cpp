@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "support/counting_poll.hpp"
 #include "support/guarded_fifo.hpp"
 #include "support/scratch_directory.hpp"
 
@@ -66,6 +67,31 @@ TEST_P(ReadWholeFileSizes, ReturnsTheExactContents) {
 
 INSTANTIATE_TEST_SUITE_P(Sizes, ReadWholeFileSizes,
                          ::testing::Values(0u, 1u, 4095u, 4096u, 4097u, 8192u, 100000u));
+
+// A file of two whole reads and a short one: a poll before each read, and a
+// stop at any of them fails with EINTR and no content.
+class ReadWholeFileInterrupt : public ReadWholeFile, public ::testing::WithParamInterface<int> {};
+
+TEST_P(ReadWholeFileInterrupt, StopsAtThePollThatAsks) {
+  std::vector<std::uint8_t> bytes(2 * kReadChunkSize + 5);
+  for (std::size_t i = 0; i < bytes.size(); i += 4093) {
+    bytes[i] = static_cast<std::uint8_t>(i / 4093);
+  }
+  const fs::path path = write_file("large.bin", bytes);
+  testing::CountingPoll poll{GetParam()};
+  const auto read = read_whole_file(path.string(), poll.interrupt());
+  if (GetParam() == 0) {
+    ASSERT_TRUE(read.has_value()) << describe_os_error(read.error().code);
+    EXPECT_EQ(*read, bytes);
+    EXPECT_EQ(poll.calls, 3);
+  } else {
+    ASSERT_FALSE(read.has_value());
+    EXPECT_EQ(read.error().code, EINTR);
+    EXPECT_EQ(poll.calls, GetParam());
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(StopAt, ReadWholeFileInterrupt, ::testing::Values(0, 1, 3));
 
 // Files under /proc report size 0 yet have contents: the read must not stop at
 // the size the file system reports.

@@ -11,6 +11,7 @@
 #include <tuple>
 #include <vector>
 
+#include "support/counting_poll.hpp"
 #include "support/exact_buffer.hpp"
 #include "support/message_builder.hpp"
 #include "support/parse_helpers.hpp"
@@ -330,6 +331,90 @@ TEST(ParseAllFirstFailure, OffsetsCountFromTheMessage) {
   bad.overrides.section4_length = static_cast<std::uint32_t>(at.end - at.section4 + 1);
   const Bytes buffer = concat({junk(10), message(1), junk(5), bad.build()});
   EXPECT_EQ(error_text(parse_all_exact(buffer)), truncated_text(4, at.section4));
+}
+
+// ---- Interruption ------------------------------------------------------------------
+
+// What a scan does with a poll that stops at `stop_at` (0: never) in `buffer`:
+// it polls `polls` times, and a stop keeps no slice and no message.
+struct InterruptCase {
+  const char* name;
+  Bytes buffer;
+  int stop_at;
+  int polls;
+};
+
+// Many small messages poll by their count, a long run of junk by its octets;
+// the junk leaves a marker straddling a window's edge to be found.
+Bytes many_messages(std::size_t count) {
+  const Bytes one = message(7);
+  Bytes out;
+  for (std::size_t i = 0; i < count; ++i) {
+    out.insert(out.end(), one.begin(), one.end());
+  }
+  return out;
+}
+
+Bytes junk_then_message() {
+  Bytes out(2 * kScanPollOctets - 2, 0);
+  const Bytes last = message(9);
+  out.insert(out.end(), last.begin(), last.end());
+  return out;
+}
+
+class ScannerInterrupt : public ::testing::TestWithParam<InterruptCase> {};
+
+TEST_P(ScannerInterrupt, StopsAtThePollThatAsksAndKeepsNothing) {
+  const InterruptCase& c = GetParam();
+  const ExactBuffer copy(c.buffer);
+  const auto expected_slices = scan_messages(copy.span());
+  ASSERT_TRUE(expected_slices);
+
+  CountingPoll until_stop{c.stop_at};
+  const ScanResult result = scan_messages_until_stop(copy.span(), until_stop.interrupt());
+  CountingPoll scan{c.stop_at};
+  const auto slices = scan_messages(copy.span(), scan.interrupt());
+  EXPECT_EQ(until_stop.calls, c.polls);
+  EXPECT_EQ(scan.calls, c.polls);
+  if (c.stop_at == 0) {
+    EXPECT_FALSE(result.stop.has_value());
+    EXPECT_EQ(result.slices, *expected_slices);
+    ASSERT_TRUE(slices);
+    EXPECT_EQ(*slices, *expected_slices);
+  } else {
+    ASSERT_TRUE(result.stop.has_value());
+    EXPECT_TRUE(std::holds_alternative<error::Interrupted>(result.stop->error.kind()));
+    EXPECT_TRUE(result.slices.empty());
+    ASSERT_FALSE(slices);
+    EXPECT_TRUE(std::holds_alternative<error::Interrupted>(slices.error().kind()));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Polls, ScannerInterrupt,
+    ::testing::Values(InterruptCase{"MessagesNever", many_messages(3 * kScanPollMessages), 0, 3},
+                      InterruptCase{"MessagesFirst", many_messages(3 * kScanPollMessages), 1, 1},
+                      InterruptCase{"MessagesLast", many_messages(3 * kScanPollMessages), 3, 3},
+                      InterruptCase{"JunkNever", junk_then_message(), 0, 1},
+                      InterruptCase{"JunkFirst", junk_then_message(), 1, 1}),
+    [](const ::testing::TestParamInfo<InterruptCase>& param) { return param.param.name; });
+
+// The parse polls again per message, after the scan's polls.
+TEST(ParseAllInterrupt, StopsInTheParseAfterAWholeScan) {
+  const ExactBuffer copy(many_messages(2 * kScanPollMessages));
+  const auto all = parse_all_messages(copy.span());
+  ASSERT_TRUE(all);
+  CountingPoll never;
+  const auto unstopped = parse_all_messages(copy.span(), never.interrupt());
+  ASSERT_TRUE(unstopped);
+  EXPECT_EQ(unstopped->size(), all->size());
+  EXPECT_EQ(never.calls, 4);
+
+  CountingPoll in_parse{3};
+  const auto stopped = parse_all_messages(copy.span(), in_parse.interrupt());
+  ASSERT_FALSE(stopped);
+  EXPECT_TRUE(std::holds_alternative<error::Interrupted>(stopped.error().kind()));
+  EXPECT_EQ(in_parse.calls, 3);
 }
 
 }  // namespace

@@ -106,17 +106,54 @@ def test_other_threads_run_during_a_long_decode():
     assert len(during) > 1000
 
 
-CHILD = textwrap.dedent("""
-    import sys, time
+# Each child prints "start", then runs one long call that ends with a
+# ValueError unless interrupted.
+DECODE_CHILD = """
     from _quorvel import decode_values_with_tables
     from decode_support import message, tables_with
     from test_threads import LONG_CODES, LONG_SEQUENCES
 
     tables = tables_with(sequences=LONG_SEQUENCES)
     data = message(LONG_CODES, subsets=1, compressed={compressed})
+    def long_call():
+        decode_values_with_tables(data, tables)
+    def check():
+        return len(decode_values_with_tables(message([201000, 222000]), tables))
+"""
+
+# About a second of parsing here: two million small messages, the last of an
+# edition that fails only once all are parsed, so that no message objects are
+# made after the core's work.
+PARSE_CHILD = """
+    import os, tempfile
+    from _quorvel import parse_all_bytes, parse_all_file
+    from builder import build_message
+
+    one = bytes(build_message(descriptors=[1001], data=bytes(100)))
+    data = one * 2_000_000 + bytes(build_message(descriptors=[1001], edition=9))
+    if "{call}" == "file":
+        path = os.path.join(tempfile.mkdtemp(), "many.bufr")
+        with open(path, "wb") as out:
+            out.write(data)
+        del data
+    def long_call():
+        try:
+            if "{call}" == "file":
+                parse_all_file(path)
+            else:
+                parse_all_bytes(data)
+        finally:
+            if "{call}" == "file":
+                os.remove(path)
+                os.rmdir(os.path.dirname(path))
+    def check():
+        return len(parse_all_bytes(one))
+"""
+
+CHILD_RUN = """
     print("start", flush=True)
     try:
-        decode_values_with_tables(data, tables)
+        long_call()
         outcome = "finished"
     except KeyboardInterrupt:
         outcome = "interrupted"
@@ -124,16 +161,22 @@ CHILD = textwrap.dedent("""
         outcome = "finished"
     print(outcome, flush=True)
     # The interpreter and the module still work.
-    print(len(decode_values_with_tables(message([201000, 222000]), tables)), flush=True)
-""")
+    print(check(), flush=True)
+"""
 
 
-@pytest.mark.parametrize("compressed", [False, True], ids=["uncompressed", "compressed"])
-def test_ctrl_c_stops_a_long_decode(compressed):
+@pytest.mark.parametrize("child_setup", [
+    pytest.param(DECODE_CHILD.format(compressed=False), id="decode-uncompressed"),
+    pytest.param(DECODE_CHILD.format(compressed=True), id="decode-compressed"),
+    pytest.param(PARSE_CHILD.format(call="bytes"), id="parse_all_bytes"),
+    pytest.param(PARSE_CHILD.format(call="file"), id="parse_all_file"),
+])
+def test_ctrl_c_stops_a_long_call(child_setup):
     environment = dict(os.environ)
     environment["PYTHONPATH"] = os.pathsep.join(
         filter(None, [str(HERE), environment.get("PYTHONPATH")]))
-    child = subprocess.Popen([sys.executable, "-c", CHILD.format(compressed=compressed)],
+    child_code = "import sys, time\n" + textwrap.dedent(child_setup) + textwrap.dedent(CHILD_RUN)
+    child = subprocess.Popen([sys.executable, "-c", child_code],
                              cwd=HERE, env=environment, stdout=subprocess.PIPE,
                              stderr=subprocess.PIPE, text=True)
     # Lines are read through the pipe's buffer only: communicate() would read
@@ -154,7 +197,7 @@ def test_ctrl_c_stops_a_long_decode(compressed):
     finally:
         watchdog.cancel()
         child.kill()
-    # A call that ignored the signal would finish (with the step bound) and
+    # A call that ignored the signal would finish (with a ValueError) and
     # the interrupt would arrive only after it.
     assert (outcome, rest, child.returncode) == ("interrupted\n", "1\n", 0), errors
     assert latency < 0.5

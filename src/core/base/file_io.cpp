@@ -50,10 +50,12 @@ tl::unexpected<FileFault> system_fault(int errno_value) {
 // Reads the file `name` (relative to `directory_fd`) into `buffer`, grown as
 // needed, and returns how many bytes it holds, at most `max_size`. A regular
 // file that is as long as fstat said takes one read, without the read that
-// only confirms its end.
+// only confirms its end. A stop asked by `interrupt` between reads fails with
+// EINTR.
 template <class Byte>
 tl::expected<std::size_t, FileFault> read_into(int directory_fd, const char* name,
-                                               std::size_t max_size, std::vector<Byte>& buffer) {
+                                               std::size_t max_size, std::vector<Byte>& buffer,
+                                               Interrupt interrupt = {}) {
   // Without O_NONBLOCK, opening a FIFO waits for a writer; the flag has no
   // effect on the reads of a regular file, the only kind read below.
   const FileDescriptor fd(::openat(directory_fd, name, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
@@ -91,7 +93,10 @@ tl::expected<std::size_t, FileFault> read_into(int directory_fd, const char* nam
     if (used == buffer.size()) {
       buffer.resize(buffer.size() * 2);
     }
-    const std::size_t wanted = std::min(buffer.size(), read_limit) - used;
+    if (interrupt.requested()) {
+      return system_fault(EINTR);
+    }
+    const std::size_t wanted = std::min({buffer.size(), read_limit, used + kReadChunkSize}) - used;
     const ssize_t got = ::read(fd.get(), buffer.data() + used, wanted);
     if (got < 0) {
       // A regular file ends, so retrying an interrupted read cannot go on
@@ -114,9 +119,10 @@ tl::expected<std::size_t, FileFault> read_into(int directory_fd, const char* nam
 
 }  // namespace
 
-tl::expected<std::vector<std::uint8_t>, OsError> read_whole_file(const std::string& path) {
+tl::expected<std::vector<std::uint8_t>, OsError> read_whole_file(const std::string& path,
+                                                                 Interrupt interrupt) {
   std::vector<std::uint8_t> bytes;
-  const auto used = read_into(AT_FDCWD, path.c_str(), SIZE_MAX, bytes);
+  const auto used = read_into(AT_FDCWD, path.c_str(), SIZE_MAX, bytes, interrupt);
   if (!used) {
     const FileFault& fault = used.error();
     // The caller's error carries an errno alone: EINVAL is the system's own

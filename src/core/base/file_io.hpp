@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/base/bufr_error.hpp"
+#include "core/base/interrupt.hpp"
 
 namespace quorvel {
 
@@ -25,7 +26,14 @@ std::string describe_os_error(int errno_value);
 // Reads the whole file at `path` (opened as given, following symbolic links),
 // however large: data archives can be. A directory fails with EISDIR, any
 // other file that is not a regular file (a FIFO, a device) with EINVAL.
-tl::expected<std::vector<std::uint8_t>, OsError> read_whole_file(const std::string& path);
+// `interrupt` is polled before each read of at most kReadChunkSize octets; a
+// stop fails with EINTR.
+tl::expected<std::vector<std::uint8_t>, OsError> read_whole_file(const std::string& path,
+                                                                 Interrupt interrupt = {});
+
+// The most one read() asks for: small enough that a poll between reads comes
+// well within 100 ms even from a slow disk, large enough to cost nothing.
+inline constexpr std::size_t kReadChunkSize = std::size_t{16} * 1024 * 1024;
 
 // The most a table file may hold. The largest real one is well under 1 MiB;
 // the bound keeps a runaway file from filling memory.

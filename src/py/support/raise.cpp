@@ -16,6 +16,11 @@ PyObject* raise_error(const BufrError& error) {
 }
 
 PyObject* raise_os_error(const OsError& error) {
+  // A read stopped for a signal fails with EINTR after the signal handler
+  // raised; its exception is the one to see.
+  if (PyErr_Occurred() != nullptr) {
+    return nullptr;
+  }
   PyErr_SetString(PyExc_OSError, describe_os_error(error.code).c_str());
   return nullptr;
 }

@@ -14,7 +14,8 @@ namespace quorvel::py {
 // return.
 PyObject* raise_error(const BufrError& error);
 
-// OSError("<description> (os error N)") for a failed file read.
+// OSError("<description> (os error N)") for a failed file read, except for a
+// read interrupted by a signal whose handler raised: that exception stays.
 PyObject* raise_os_error(const OsError& error);
 
 }  // namespace quorvel::py
