@@ -15,6 +15,7 @@
 #include "py/support/converters.hpp"
 #include "py/support/py_ref.hpp"
 #include "py/support/raise.hpp"
+#include "py/support/signals.hpp"
 #include "py/support/without_gil.hpp"
 #include "py/types/bufr_message_type.hpp"
 #include "py/types/table_set_type.hpp"
@@ -29,6 +30,9 @@ PyObject* message_list(const ModuleState& state, std::vector<BufrMessage> messag
     return nullptr;
   }
   for (std::size_t i = 0; i < messages.size(); ++i) {
+    if (!no_signal_at(i)) {
+      return nullptr;
+    }
     PyObject* item = wrap_bufr_message(state, std::move(messages[i]));
     if (item == nullptr) {
       return nullptr;
@@ -77,6 +81,9 @@ PyObject* scan_locations(PyObject* /*module*/, std::span<const std::uint8_t> dat
     return nullptr;
   }
   for (std::size_t i = 0; i < scan.slices.size(); ++i) {
+    if (!no_signal_at(i)) {
+      return nullptr;
+    }
     const MessageSlice& slice = scan.slices[i];
     PyObject* item = pair(to_python(slice.start), to_python(slice.length));
     if (item == nullptr) {

@@ -12,6 +12,7 @@
 #include "py/support/boxed.hpp"
 #include "py/support/py_ref.hpp"
 #include "py/support/raise.hpp"
+#include "py/support/signals.hpp"
 #include "py/support/without_gil.hpp"
 #include "py/values/decoded_value_object.hpp"
 #include "py/values/growing_array.hpp"
@@ -63,9 +64,6 @@ std::vector<PyRef> str_objects(std::span<const Text> texts) {
   }
   return objects;
 }
-
-// How often building the objects of a large result looks for signals.
-constexpr std::size_t kObjectsPerSignalCheck = std::size_t{1} << 16;
 
 // Collects a decode in a compact form that holds no Python object, so that
 // the decode runs without the GIL, then makes the DecodedValue objects and
