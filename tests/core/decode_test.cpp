@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "support/bit_writer.hpp"
+#include "support/counting_poll.hpp"
 
 namespace quorvel {
 namespace {
@@ -245,17 +246,10 @@ INSTANTIATE_TEST_SUITE_P(
 
 // ---- Interruption ------------------------------------------------------------------
 
-// Stops on poll number `stop_at` (0: never) and counts the polls.
-struct CountingPoll {
-  int stop_at = 0;
-  int calls = 0;
-
-  static bool poll(void* context) {
-    auto& self = *static_cast<CountingPoll*>(context);
-    return ++self.calls == self.stop_at;
-  }
-  DecodeLimits limits() { return DecodeLimits{0, DecodeLimits{}.max_steps, {poll, this}}; }
-};
+// Decode limits whose interrupt is `poll`.
+DecodeLimits limits_polled_by(testing::CountingPoll& poll) {
+  return DecodeLimits{0, DecodeLimits{}.max_steps, poll.interrupt()};
+}
 
 class InterruptTest : public ::testing::TestWithParam<bool> {};
 
@@ -265,9 +259,9 @@ TEST_P(InterruptTest, StopsAtThePollThatAsks) {
   const bool compressed = GetParam();
   const TableSet set = tables();
   const Codes codes{103255, 102255, 101255, 201000};
-  CountingPoll poll{3};
-  const auto decoded = compressed ? decode_compressed(codes, 1, set, {}, poll.limits())
-                                  : decode_uncompressed(codes, 1, set, {}, poll.limits());
+  testing::CountingPoll poll{3};
+  const auto decoded = compressed ? decode_compressed(codes, 1, set, {}, limits_polled_by(poll))
+                                  : decode_uncompressed(codes, 1, set, {}, limits_polled_by(poll));
   ASSERT_FALSE(decoded);
   EXPECT_TRUE(std::holds_alternative<error::Interrupted>(decoded.error().kind()));
   EXPECT_EQ(poll.calls, 3);
@@ -278,9 +272,9 @@ TEST_P(InterruptTest, PollsOncePerStepsPerPoll) {
   const bool compressed = GetParam();
   const TableSet set = tables();
   const Codes codes{103010, 102010, 101010, 201000};
-  CountingPoll poll;
-  const auto decoded = compressed ? decode_compressed(codes, 1, set, {}, poll.limits())
-                                  : decode_uncompressed(codes, 1, set, {}, poll.limits());
+  testing::CountingPoll poll;
+  const auto decoded = compressed ? decode_compressed(codes, 1, set, {}, limits_polled_by(poll))
+                                  : decode_uncompressed(codes, 1, set, {}, limits_polled_by(poll));
   ASSERT_TRUE(decoded) << message_of(decoded.error());
   EXPECT_EQ(poll.calls, static_cast<int>(1111 / DecodeLimits::kStepsPerPoll));
 }
