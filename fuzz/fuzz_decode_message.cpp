@@ -1,13 +1,14 @@
-// The first message in the input, decoded by the layout its compression flag
-// names: against the fixed tables, then against the real version 37 tables
-// when installed. Only one message is decoded, as each decode may run up to
-// the fuzzing limits and the time limit covers the whole input; finding the
-// message by its marker and declared length, not by scanning the whole input,
-// keeps inputs whose later messages were cut off (long files are cut to the
-// maximum input length) useful. Scanning is the parse target's work.
+// The first message in the input (editions 2 to 4), decoded by the layout its
+// compression flag names, with where a failure lies asked for: against the fixed tables, then
+// against the real version 37 tables when installed. Only one message is decoded, as each decode
+// may run up to the fuzzing limits and the time limit covers the whole input; finding the message
+// by its marker and declared length, not by scanning the whole input, keeps inputs whose later
+// messages were cut off (long files are cut to the maximum input length) useful. Scanning is the
+// parse target's work.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <string_view>
 
 #include "core/decode/decode.hpp"
@@ -33,9 +34,15 @@ quorvel::fuzz::Bytes first_message(quorvel::fuzz::Bytes input) {
 
 void decode_with(const quorvel::BufrMessage& message, quorvel::fuzz::Bytes bytes,
                  const quorvel::TableSet& tables) {
-  const auto decoded =
-      quorvel::decode_message_values(message, bytes, tables, quorvel::fuzz::kFuzzDecodeLimits);
+  quorvel::DecodeWhere where;
+  quorvel::DecodeLimits limits = quorvel::fuzz::kFuzzDecodeLimits;
+  limits.where = &where;
+  const auto decoded = quorvel::decode_message_values(message, bytes, tables, limits);
   if (decoded) {
+    // A decode that succeeds has no failure to place.
+    if (where.known) {
+      std::abort();
+    }
     quorvel::fuzz::consume(*decoded);
   }
 }
@@ -44,7 +51,7 @@ void decode_with(const quorvel::BufrMessage& message, quorvel::fuzz::Bytes bytes
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const quorvel::testing::ExactBuffer copy(first_message(quorvel::fuzz::Bytes(data, size)));
-  const auto message = quorvel::parse_message(copy.span());
+  const auto message = quorvel::parse_message_any_edition(copy.span());
   if (!message) {
     return 0;
   }

@@ -216,11 +216,11 @@ void decoder_seeds() {
   constexpr std::uint64_t kAbsent = 32000;
   constexpr std::uint64_t kReuses = 33000;
   const Codes reuse_codes{236000, 101000, 31090, 31031, 102000, 31090, 237000, 223255};
-  for (const bool compressed : {false, true}) {
+  for (const bool columns : {false, true}) {
     BitWriter writer;
     const auto field = [&](std::uint64_t value, unsigned width) {
       writer.write(value, width);
-      if (compressed) {
+      if (columns) {
         writer.write(0, 6);
       }
     };
@@ -230,10 +230,9 @@ void decoder_seeds() {
     }
     field(kReuses, 20);
     const Octets data = writer.take_bytes();
-    const std::string layout = compressed ? "compressed" : "uncompressed";
+    const std::string layout = columns ? "compressed" : "uncompressed";
     write_seed("decode_" + layout, "bitmap-reused", decoder_input(1, reuse_codes, data));
-    write_seed("decode_message", layout + "-bitmap-reused",
-               message(reuse_codes, data, 1, compressed));
+    write_seed("decode_message", layout + "-bitmap-reused", message(reuse_codes, data, 1, columns));
   }
   const Codes zero_width{201001, 104255, 103255, 102255, 101255, 1001};
   write_seed("decode_uncompressed", "zero-width-values", decoder_input(1, zero_width, {}));
@@ -275,6 +274,28 @@ void message_seeds() {
   MessageBuilder edition3;
   edition3.overrides.edition = 3;
   write_seed("parse", "edition3", edition3.build());
+
+  // The same station in editions 2 and 3, one with a section 2, and the
+  // header of an edition-1 message.
+  write_seed("parse_any_edition", "edition4", plain);
+  for (const std::uint8_t edition : {std::uint8_t{2}, std::uint8_t{3}}) {
+    MessageBuilder older;
+    older.edition = edition;
+    older.section1.originating_centre = 98;
+    older.section1.master_tables_version_number = 13;
+    older.section1.typical_year = 99;
+    older.descriptors = {301001};
+    older.data = bits(kStation);
+    if (edition == 3) {
+      older.section2 = Octets{1, 2, 3};
+    }
+    const Octets bytes = older.build();
+    write_seed("parse_any_edition", "edition" + std::to_string(edition), bytes);
+    write_seed("decode_message", "edition" + std::to_string(edition), bytes);
+  }
+  MessageBuilder edition1;
+  edition1.overrides.edition = 1;
+  write_seed("parse_any_edition", "edition1", edition1.build());
 
   MessageBuilder section4_short;
   section4_short.section4_octets = Octets{0, 0, 2};

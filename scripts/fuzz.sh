@@ -22,7 +22,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 repo=$(pwd)
 
-targets=(parse element_table sequence_def code_tables bufr4_csv expansion
+targets=(parse parse_any_edition element_table sequence_def code_tables bufr4_csv expansion
   decode_uncompressed decode_compressed decode_message bit_reader)
 seconds=20
 selected=("${targets[@]}")
@@ -63,7 +63,7 @@ outside_seeds() {
   local target=$1 out=$2 file
   mkdir -p "$out"
   case $target in
-    parse | decode_message)
+    parse | parse_any_edition | decode_message)
       if [ -d "$shared/bufr" ]; then
         find "$shared/bufr" -type f \( -iname '*.bufr' -o -name '*.bin' -o -name '*.bufr4' \) \
           -print0 | while IFS= read -r -d '' file; do

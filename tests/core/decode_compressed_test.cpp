@@ -374,5 +374,50 @@ TEST(CompressedLargeTest, KeepsTheOrderWhileBuffersGrow) {
   }
 }
 
+// ---- Where a failure lies ---------------------------------------------------------
+
+struct WhereCase {
+  std::string name;
+  Codes codes;
+  Octets data;
+  DecodeWhere expected;
+  Sequences sequences = {};
+};
+
+class CompressedWhereTest : public ::testing::TestWithParam<WhereCase> {};
+
+// Two subsets, walked once: every failure lies in subset 0.
+TEST_P(CompressedWhereTest, NamesTheDescriptor) {
+  const WhereCase& c = GetParam();
+  const TableSet tables = decode_tables(c.sequences);
+  DecodeWhere where;
+  DecodeLimits limits;
+  limits.where = &where;
+  const auto decoded = decode_compressed(c.codes, 2, tables, c.data, limits);
+  ASSERT_FALSE(decoded.has_value());
+  EXPECT_TRUE(where.known);
+  EXPECT_EQ(where.descriptor, c.expected.descriptor);
+  EXPECT_EQ(where.position, c.expected.position);
+  EXPECT_EQ(where.subset, 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Failures, CompressedWhereTest,
+                         ::testing::Values(WhereCase{"not_enough_bits_on_the_third_element",
+                                                     {1001, 1002, 12101},
+                                                     Bits{}.column(1, 7).column(2, 10).take(),
+                                                     {12101, 2}},
+                                           // 101000, 031001, 301001, 001002, 048255.
+                                           WhereCase{"missing_element_in_a_replicated_sequence",
+                                                     {101000, 31001, 301001},
+                                                     Bits{}.column(1, 8).column(5, 10).take(),
+                                                     {48255, 4},
+                                                     {{301001, {1002, 48255}}}},
+                                           WhereCase{
+                                               "varying_factors",
+                                               {1001, 101000, 31001, 1002},
+                                               Bits{}.column(1, 7).column(0, 8, 1, {0, 1}).take(),
+                                               {31001, 2}}),
+                         [](const auto& case_info) { return case_info.param.name; });
+
 }  // namespace
 }  // namespace quorvel

@@ -692,5 +692,77 @@ TEST(UncompressedTablesTest, MissingElementPrintsSixDigits) {
             Lines{failure("descriptor 001001 was not found in Table B")});
 }
 
+// ---- Where a failure lies ---------------------------------------------------------
+
+struct WhereCase {
+  std::string name;
+  Codes codes;
+  Octets data;
+  std::uint32_t subsets;
+  DecodeWhere expected;
+  Sequences sequences = {};
+};
+
+class UncompressedWhereTest : public ::testing::TestWithParam<WhereCase> {};
+
+TEST_P(UncompressedWhereTest, NamesTheDescriptor) {
+  const WhereCase& c = GetParam();
+  const TableSet tables = decode_tables(c.sequences);
+  DecodeWhere where{.descriptor = 1, .position = 1, .subset = 1, .known = true};
+  DecodeLimits limits;
+  limits.where = &where;
+  const auto decoded = decode_uncompressed(c.codes, c.subsets, tables, c.data, limits);
+  EXPECT_EQ(decoded.has_value(), !c.expected.known);
+  EXPECT_EQ(where.known, c.expected.known);
+  EXPECT_EQ(where.descriptor, c.expected.descriptor);
+  EXPECT_EQ(where.position, c.expected.position);
+  EXPECT_EQ(where.subset, c.expected.subset);
+}
+
+INSTANTIATE_TEST_SUITE_P(Failures, UncompressedWhereTest,
+                         ::testing::Values(
+                             // Subset 1 replicates nothing; subset 2 reaches the sequence, counted
+                             // as 1001, 101000, 031001, 301001, 001002, 048255.
+                             WhereCase{"missing_element_in_a_sequence_of_subset_2",
+                                       {1001, 101000, 31001, 301001},
+                                       Bits{}(1, 7)(0, 8)(2, 7)(1, 8)(5, 10).take(),
+                                       2,
+                                       {48255, 5, 1, true},
+                                       {{301001, {1002, 48255}}}},
+                             WhereCase{"not_enough_bits_on_the_third_element",
+                                       {1001, 1002, 12101},
+                                       Bits{}(1, 7)(2, 10).take(),
+                                       1,
+                                       {12101, 2, 0, true}},
+                             // 1001, 102003, then the copies 1002 12101 at 2 3, 4 5, 6 7.
+                             WhereCase{"inside_a_replication",
+                                       {1001, 102003, 1002, 12101},
+                                       Bits{}(1, 7)(2, 10)(3, 16)(4, 10)(5, 16)(6, 10).take(),
+                                       1,
+                                       {12101, 7, 0, true}},
+                             WhereCase{"delayed_replication_factor",
+                                       {1001, 101000, 31001, 1002},
+                                       Bits{}(1, 7).take(),
+                                       1,
+                                       {31001, 2, 0, true}},
+                             // Depth runs out below the 65th sequence of the chain, at position 65.
+                             WhereCase{"too_deep",
+                                       {1001, 340000},
+                                       Bits{}(1, 7).take(),
+                                       1,
+                                       {340064, 65, 0, true},
+                                       chain(340000, 65, {1001})},
+                             // The group of a delayed replication at depth 64 lies too deep;
+                             // the replication descriptor is at 64, its factor at 65.
+                             WhereCase{"delayed_group_too_deep",
+                                       {340000},
+                                       Bits{}(1, 8).take(),
+                                       1,
+                                       {101000, 64, 0, true},
+                                       chain(340000, 64, {101000, 31001, 1001})},
+                             WhereCase{
+                                 "success_leaves_it_unknown", {1001}, Bits{}(1, 7).take(), 1, {}}),
+                         [](const auto& case_info) { return case_info.param.name; });
+
 }  // namespace
 }  // namespace quorvel

@@ -1,7 +1,6 @@
-// parse_message: which check wins, the exact offsets it reports, every field
-// at its offset, and sweeps over every truncation and every single-octet
-// corruption of built messages. Buffers are exact heap copies, so a read past
-// the end fails the sanitizer build.
+// parse_message and parse_message_any_edition: which check wins, the exact offsets it reports,
+// every field at its offset, and sweeps over every truncation and every single-octet corruption of
+// built messages. Buffers are exact heap copies, so a read past the end fails the sanitizer build.
 #include "core/message/section_parser.hpp"
 
 #include <gtest/gtest.h>
@@ -38,6 +37,20 @@ MessageBuilder full_builder() {
 MessageBuilder builder_without_section2() {
   MessageBuilder b = full_builder();
   b.section2.reset();
+  return b;
+}
+
+MessageBuilder edition3_builder() {
+  MessageBuilder b = full_builder();
+  b.edition = 3;
+  b.section1.typical_year = 24;
+  return b;
+}
+
+MessageBuilder edition2_builder() {
+  MessageBuilder b = builder_without_section2();
+  b.edition = 2;
+  b.section1.typical_year = 97;
   return b;
 }
 
@@ -710,11 +723,172 @@ TEST(ReadAt, U24NeedsAllThreeOctets) {
 }
 
 // ---------------------------------------------------------------------------
+// Editions 2, 3 and 4 through parse_message_any_edition.
+
+struct EditionCase {
+  const char* name;
+  std::uint8_t edition;
+  std::uint16_t centre;     // as written and as read
+  std::uint16_t subcentre;  // written; edition 2 has none and reads 0
+  std::uint16_t year;       // written (editions 2 and 3: year of century)
+  std::uint16_t typical_year;
+  std::uint8_t international_subcategory;  // as read: 255 where the edition has none
+  std::uint8_t second;                     // as read
+};
+
+class ParserEdition : public ::testing::TestWithParam<EditionCase> {};
+
+TEST_P(ParserEdition, EveryFieldFromItsOwnOctets) {
+  const EditionCase& c = GetParam();
+  MessageBuilder b = full_builder();
+  b.edition = c.edition;
+  b.section1 = {.master_table_number = 11,
+                .originating_centre = c.centre,
+                .originating_subcentre = c.subcentre,
+                .update_sequence_number = 16,
+                .data_category = 18,
+                .international_data_subcategory = 19,
+                .local_data_subcategory = 20,
+                .master_tables_version_number = 21,
+                .local_tables_version_number = 22,
+                .typical_year = c.year,
+                .typical_month = 25,
+                .typical_day = 26,
+                .typical_hour = 27,
+                .typical_minute = 28,
+                .typical_second = 29,
+                .local_use = {0xF1}};
+  const MessageLayout at = b.layout();
+  const auto bytes = b.build();
+  const auto parsed = parse_any_exact(bytes);
+  ASSERT_TRUE(parsed.has_value()) << error_text(parsed);
+  const BufrMessage& m = *parsed;
+  EXPECT_EQ(m.edition, c.edition);
+  EXPECT_EQ(m.total_length, bytes.size());
+  EXPECT_EQ(m.section1_length, at.section1_length());
+  EXPECT_EQ(m.master_table_number, 11);
+  EXPECT_EQ(m.originating_centre, c.centre);
+  EXPECT_EQ(m.originating_subcentre, c.edition == 2 ? 0 : c.subcentre);
+  EXPECT_EQ(m.update_sequence_number, 16);
+  EXPECT_TRUE(m.local_section_present);
+  EXPECT_EQ(m.data_category, 18);
+  EXPECT_EQ(m.international_data_subcategory, c.international_subcategory);
+  EXPECT_EQ(m.local_data_subcategory, 20);
+  EXPECT_EQ(m.master_tables_version_number, 21);
+  EXPECT_EQ(m.local_tables_version_number, 22);
+  EXPECT_EQ(m.typical_year, c.typical_year);
+  EXPECT_EQ(m.typical_month, 25);
+  EXPECT_EQ(m.typical_day, 26);
+  EXPECT_EQ(m.typical_hour, 27);
+  EXPECT_EQ(m.typical_minute, 28);
+  EXPECT_EQ(m.typical_second, c.second);
+  EXPECT_EQ(m.section2_length, at.section2_length());
+  EXPECT_EQ(m.unexpanded_descriptors, b.descriptors);
+  EXPECT_EQ(m.section4_data_offset, at.section4 + 4);
+  EXPECT_EQ(m.section4_data_length, b.data.size());
+  // The edition-4 reader refuses the older editions and agrees on edition 4.
+  EXPECT_EQ(parse_exact(bytes).has_value(), c.edition == 4);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Editions, ParserEdition,
+    ::testing::Values(EditionCase{"Edition2", 2, 0x1213, 0x14, 24, 2024, 255, 0},
+                      EditionCase{"Edition3", 3, 0x13, 0x14, 24, 2024, 255, 0},
+                      EditionCase{"Edition4", 4, 0x1213, 0x1415, 0x2324, 0x2324, 19, 29}),
+    [](const auto& case_info) { return case_info.param.name; });
+
+struct YearCase {
+  std::uint8_t year_of_century;
+  std::uint16_t year;
+};
+
+class ParserYearOfCentury : public ::testing::TestWithParam<YearCase> {};
+
+TEST_P(ParserYearOfCentury, NinetiesAreTheNineteenNineties) {
+  for (const std::uint8_t edition : {std::uint8_t{2}, std::uint8_t{3}}) {
+    MessageBuilder b = builder_without_section2();
+    b.edition = edition;
+    b.section1.typical_year = GetParam().year_of_century;
+    const auto parsed = parse_any_exact(b.build());
+    ASSERT_TRUE(parsed.has_value()) << error_text(parsed);
+    EXPECT_EQ(parsed->typical_year, GetParam().year) << "edition " << int{edition};
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Boundaries, ParserYearOfCentury,
+    ::testing::Values(YearCase{0, 2000}, YearCase{89, 2089}, YearCase{90, 1990}, YearCase{99, 1999},
+                      YearCase{100, 2000}, YearCase{101, 2101}, YearCase{255, 2255}),
+    [](const auto& case_info) { return std::to_string(case_info.param.year_of_century); });
+
+struct AnyEditionFailure {
+  const char* name;
+  std::function<void(MessageBuilder&)> apply;
+  std::string expected;
+};
+
+class ParserAnyEditionFailure : public ::testing::TestWithParam<AnyEditionFailure> {};
+
+TEST_P(ParserAnyEditionFailure, Fails) {
+  MessageBuilder b = full_builder();
+  GetParam().apply(b);
+  EXPECT_EQ(error_text(parse_any_exact(b.build())), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ParserAnyEditionFailure,
+    ::testing::Values(
+        // The edition is checked before the total length, which edition 1 lacks.
+        AnyEditionFailure{"Edition1",
+                          [](MessageBuilder& b) {
+                            b.overrides.edition = 1;
+                            b.overrides.total_length = 3;
+                          },
+                          "edition 1 is not supported: its section 0 declares no total length"},
+        AnyEditionFailure{"Edition0", [](MessageBuilder& b) { b.overrides.edition = 0; },
+                          "unsupported BUFR edition 0; editions 2, 3 and 4 are implemented"},
+        AnyEditionFailure{"Edition5", [](MessageBuilder& b) { b.overrides.edition = 5; },
+                          "unsupported BUFR edition 5; editions 2, 3 and 4 are implemented"},
+        AnyEditionFailure{"MarkerBeforeEdition",
+                          [](MessageBuilder& b) {
+                            b.overrides.edition = 1;
+                            b.overrides.marker = {'B', 'U', 'F', 'X'};
+                          },
+                          kMissingMarkerText},
+        // Sixteen octets stop before the minute.
+        AnyEditionFailure{"Edition2Section1Of16",
+                          [](MessageBuilder& b) {
+                            b.edition = 2;
+                            b.section1.typical_year = 24;
+                            b.overrides.section1_length = 16;
+                          },
+                          truncated_text(1, 8)},
+        AnyEditionFailure{"Edition3Section1Of16",
+                          [](MessageBuilder& b) {
+                            b.edition = 3;
+                            b.section1.typical_year = 24;
+                            b.overrides.section1_length = 16;
+                          },
+                          truncated_text(1, 8)},
+        // Only bit 1 of the edition-3 flags announces section 2: with it
+        // clear, every section is read one place early and section 5 lands
+        // on the section-4 header.
+        AnyEditionFailure{"Edition3FlagsWithoutBit1",
+                          [](MessageBuilder& b) {
+                            b.edition = 3;
+                            b.section1.typical_year = 24;
+                            b.overrides.section1_flags = 0x7F;
+                          },
+                          kBadTerminatorText}),
+    [](const auto& case_info) { return case_info.param.name; });
+
+// ---------------------------------------------------------------------------
 // Sweeps.
 
 struct SweepBase {
   const char* name;
   MessageBuilder (*make)();
+  Expected<BufrMessage> (*parse)(std::span<const std::uint8_t>);
 };
 
 class ParserSweep : public ::testing::TestWithParam<SweepBase> {};
@@ -745,7 +919,7 @@ TEST_P(ParserSweep, EveryPrefixFailsWithLengthMismatch) {
   for (std::size_t n = 0; n < bytes.size(); ++n) {
     const std::span<const std::uint8_t> prefix(bytes.data(), n);
     const std::string expected = n <= 7 ? kTooShortText : mismatch_text(bytes.size(), n);
-    EXPECT_EQ(error_text(parse_exact(prefix)), expected) << "prefix " << n;
+    EXPECT_EQ(error_text(GetParam().parse(prefix)), expected) << "prefix " << n;
   }
 }
 
@@ -758,7 +932,7 @@ TEST_P(ParserSweep, EveryPrefixDeclaringItsOwnLengthFailsAtTheCutSection) {
     if (n >= 7) {
       put_u24(prefix, 4, static_cast<std::uint32_t>(n));
     }
-    EXPECT_EQ(error_text(parse_exact(prefix)), expected_for_cut(at, b.section2.has_value(), n))
+    EXPECT_EQ(error_text(GetParam().parse(prefix)), expected_for_cut(at, b.section2.has_value(), n))
         << "prefix " << n;
   }
 }
@@ -772,7 +946,16 @@ TEST_P(ParserSweep, EverySingleOctetCorruptionIsHandled) {
     for (unsigned value = 0; value < 256; ++value) {
       std::vector<std::uint8_t> bytes = original;
       bytes[position] = static_cast<std::uint8_t>(value);
-      const auto parsed = parse_exact(bytes);
+      const auto parsed = GetParam().parse(bytes);
+      // Edition 4 reads alike in both parsers, failures included.
+      if (bytes[7] == 4) {
+        const auto any = parse_any_exact(bytes);
+        ASSERT_EQ(error_text(any), error_text(parsed)) << position << " " << value;
+        if (parsed) {
+          EXPECT_EQ(any->section4_data_offset, parsed->section4_data_offset);
+          EXPECT_EQ(any->typical_year, parsed->typical_year);
+        }
+      }
       if (!parsed) {
         continue;
       }
@@ -783,7 +966,8 @@ TEST_P(ParserSweep, EverySingleOctetCorruptionIsHandled) {
       ASSERT_LE(s5 + 4, bytes.size()) << position << " " << value;
       EXPECT_EQ(std::memcmp(bytes.data() + s5, "7777", 4), 0) << position << " " << value;
       EXPECT_EQ(m.total_length, bytes.size());
-      EXPECT_EQ(m.local_section_present, bytes[17] != 0);
+      EXPECT_EQ(m.edition, bytes[7]);
+      EXPECT_EQ(m.local_section_present, m.edition == 4 ? bytes[17] != 0 : (bytes[15] & 0x80) != 0);
       if (!m.local_section_present) {
         EXPECT_EQ(m.section2_length, 0u);
       }
@@ -796,10 +980,13 @@ TEST_P(ParserSweep, EverySingleOctetCorruptionIsHandled) {
   EXPECT_GT(parsed_count, 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Messages, ParserSweep,
-                         ::testing::Values(SweepBase{"WithSection2", &full_builder},
-                                           SweepBase{"WithoutSection2", &builder_without_section2}),
-                         [](const auto& case_info) { return case_info.param.name; });
+INSTANTIATE_TEST_SUITE_P(
+    Messages, ParserSweep,
+    ::testing::Values(SweepBase{"WithSection2", &full_builder, &parse_exact},
+                      SweepBase{"WithoutSection2", &builder_without_section2, &parse_exact},
+                      SweepBase{"Edition3WithSection2", &edition3_builder, &parse_any_exact},
+                      SweepBase{"Edition2WithoutSection2", &edition2_builder, &parse_any_exact}),
+    [](const auto& case_info) { return case_info.param.name; });
 
 }  // namespace
 }  // namespace quorvel::testing

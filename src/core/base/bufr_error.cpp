@@ -23,6 +23,10 @@ BufrError BufrError::missing_marker() { return BufrError(error::MissingMarker{})
 BufrError BufrError::unsupported_edition(std::uint8_t edition) {
   return BufrError(error::UnsupportedEdition{edition});
 }
+BufrError BufrError::unsupported_edition_of_two_to_four(std::uint8_t edition) {
+  return BufrError(error::UnsupportedEdition{edition, true});
+}
+BufrError BufrError::edition_one_unsupported() { return unsupported_edition_of_two_to_four(1); }
 BufrError BufrError::length_mismatch(std::size_t declared, std::size_t actual) {
   return BufrError(error::LengthMismatch{declared, actual});
 }
@@ -196,7 +200,15 @@ std::string BufrError::message() const {
           [](const error::TooShort&) -> std::string { return "message is too short to be BUFR"; },
           [](const error::MissingMarker&) -> std::string { return "missing BUFR marker"; },
           [](const error::UnsupportedEdition& e) {
-            return fmt::format("unsupported BUFR edition {}; only edition 4 is implemented",
+            if (!e.editions_two_to_four) {
+              return fmt::format("unsupported BUFR edition {}; only edition 4 is implemented",
+                                 e.edition);
+            }
+            if (e.edition == 1) {
+              return std::string(
+                  "edition 1 is not supported: its section 0 declares no total length");
+            }
+            return fmt::format("unsupported BUFR edition {}; editions 2, 3 and 4 are implemented",
                                e.edition);
           },
           [](const error::LengthMismatch& e) {

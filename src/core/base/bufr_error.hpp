@@ -18,6 +18,8 @@ struct TooShort {};
 struct MissingMarker {};
 struct UnsupportedEdition {
   std::uint8_t edition;
+  // Refused by the reader of editions 2 to 4 rather than the edition-4 one.
+  bool editions_two_to_four = false;
 };
 struct LengthMismatch {
   std::size_t declared;
@@ -71,6 +73,10 @@ class BufrError {
   static BufrError too_short();
   static BufrError missing_marker();
   static BufrError unsupported_edition(std::uint8_t edition);
+  // The reader of editions 2 to 4 refusing an edition: edition 1 has its own
+  // wording, since its section 0 holds no total length to skip the message by.
+  static BufrError unsupported_edition_of_two_to_four(std::uint8_t edition);
+  static BufrError edition_one_unsupported();
   static BufrError length_mismatch(std::size_t declared, std::size_t actual);
   static BufrError section_truncated(std::uint8_t section, std::size_t offset);
   static BufrError bad_terminator();

@@ -34,6 +34,19 @@
 
 namespace quorvel {
 
+// Where a decode failed: the descriptor being read or visited, its 0-based
+// position in its subset's expanded descriptor list as the walk visits it
+// (sequences expanded, replications unrolled, every descriptor counted, the
+// factor of a delayed replication included) and the 0-based subset. A
+// compressed message is walked once, as subset 0. `known` is false when the
+// failure lay outside the walk (or the decode succeeded).
+struct DecodeWhere {
+  std::uint32_t descriptor = 0;
+  std::uint64_t position = 0;
+  std::uint32_t subset = 0;
+  bool known = false;
+};
+
 // Bounds on the work one decode may do, far above any real message: a small
 // hostile message could otherwise repeat values or empty groups without end.
 //
@@ -58,6 +71,8 @@ struct DecodeLimits {
   // and decide for itself how often to do anything costly.
   Interrupt interrupt{};
   static constexpr std::uint64_t kStepsPerPoll = 1024;
+  // Filled with where the walk failed, when not null.
+  DecodeWhere* where = nullptr;
 
   // These limits with the value bound settled for a data area of
   // `data_octets`.
@@ -66,7 +81,8 @@ struct DecodeLimits {
       return *this;
     }
     const std::uint64_t octets = std::min<std::uint64_t>(data_octets, kMaxValues);
-    return {std::clamp(octets * kValuesPerDataOctet, kMinValues, kMaxValues), max_steps, interrupt};
+    return {std::clamp(octets * kValuesPerDataOctet, kMinValues, kMaxValues), max_steps, interrupt,
+            where};
   }
 };
 
@@ -228,41 +244,80 @@ class DescriptorWalk {
  public:
   DescriptorWalk(Layout& layout, const TableSet& tables, DecodeState& state,
                  const DecodeLimits& limits)
-      : layout_(layout), tables_(tables), state_(state), limits_(limits) {}
+      : layout_(layout), tables_(tables), state_(state), limits_(limits) {
+    if (limits_.where != nullptr) {
+      *limits_.where = DecodeWhere{};
+    }
+  }
+
+  // Positions count from here on for the uncompressed subset `subset`.
+  void start_subset(std::uint32_t subset) {
+    subset_ = subset;
+    position_offset_ = steps_;
+  }
 
   Status walk(std::span<const std::uint32_t> codes, int depth) {
     if (depth > kMaxNestingDepth) {
       return layout_.too_deep();
     }
     for (std::size_t i = 0; i < codes.size(); ++i) {
-      QV_TRY(count_step());
+      if (Status counted = count_step(); !counted) [[unlikely]] {
+        return failed(codes[i], std::move(counted));
+      }
       const std::uint32_t code = codes[i];
       switch (descriptor_f(code)) {
         case 0:
-          QV_TRY(element(code));
+          if (Status done = element(code); !done) [[unlikely]] {
+            return failed(code, std::move(done));
+          }
           break;
         case 1:
-          QV_TRY(replication(codes, i, depth));
+          if (Status done = replication(codes, i, depth); !done) [[unlikely]] {
+            return failed(code, std::move(done));
+          }
           break;
         case 2:
-          QV_TRY(op(code));
+          if (Status done = op(code); !done) [[unlikely]] {
+            return failed(code, std::move(done));
+          }
           break;
         case 3: {
           const SequenceDefinition* sequence = tables_.find_sequence(code);
           if (sequence == nullptr) {
-            return BufrError::missing_sequence(code);
+            return failed(code, BufrError::missing_sequence(code));
           }
-          QV_TRY(walk(sequence->members, depth + 1));
+          if (Status done = walk(sequence->members, depth + 1); !done) [[unlikely]] {
+            return failed(code, std::move(done));
+          }
           break;
         }
         default:
-          return BufrError::invalid_descriptor(code);
+          return failed(code, BufrError::invalid_descriptor(code));
       }
     }
     return {};
   }
 
  private:
+  // The failure of the step that visited `code`, the last step counted at
+  // this depth (deeper failures were recorded where they happened). Finding
+  // the position from steps_ only once a walk has failed keeps the cost off
+  // the success path.
+  [[gnu::cold]] Status failed(std::uint32_t code, Status failure) {
+    note_failure(code, steps_ - 1 - position_offset_);
+    return failure;
+  }
+
+  // Records `code` at `position` as the failing descriptor unless one
+  // deeper in the walk, which fails first, was recorded already.
+  void note_failure(std::uint32_t code, std::uint64_t position) {
+    DecodeWhere* where = limits_.where;
+    if (where == nullptr || where->known) {
+      return;
+    }
+    *where = DecodeWhere{code, position, subset_, true};
+  }
+
   // The one place that charges the walk's work: one step per descriptor
   // visited. Every other operation of the walk costs at most a constant per
   // step or per value, so this bound and the value bound bound the time.
@@ -310,6 +365,7 @@ class DescriptorWalk {
 
   // The group after the replication descriptor at codes[i]; moves i past it.
   Status replication(std::span<const std::uint32_t> codes, std::size_t& i, int depth) {
+    const std::uint32_t code = codes[i];
     QV_ASSIGN_OR_RETURN(const Replication replication, read_replication(codes, i));
     const auto group = replication.group(codes);
     i = replication.last_index();
@@ -322,13 +378,29 @@ class DescriptorWalk {
     const std::uint32_t factor_code = codes[replication.factor_index()];
     const ElementDefinition* factor = tables_.find_element(factor_code);
     if (factor == nullptr) {
+      note_failure(factor_code, steps_ - position_offset_);
       return BufrError::missing_element(factor_code);
     }
-    QV_ASSIGN_OR_RETURN(const std::uint64_t count,
-                        layout_.replication_factor(ElementFields::of(*factor)));
-    QV_TRY(remember(factor));
-    for (std::uint64_t copy = 0; copy < count; ++copy) {
-      QV_TRY(walk(group, depth + 1));
+    Expected<std::uint64_t> count = layout_.replication_factor(ElementFields::of(*factor));
+    if (!count) {
+      note_failure(factor_code, steps_ - position_offset_);
+      return std::move(count).error();
+    }
+    if (Status remembered = remember(factor); !remembered) {
+      note_failure(factor_code, steps_ - position_offset_);
+      return remembered;
+    }
+    // The factor, right after the replication descriptor, takes a position
+    // of its own that no step counts. Unsigned wrap-around keeps steps_ minus
+    // the offset right should the offset pass below zero.
+    --position_offset_;
+    for (std::uint64_t copy = 0; copy < *count; ++copy) {
+      if (Status done = walk(group, depth + 1); !done) [[unlikely]] {
+        // Only a group nested too deeply fails before counting a step of its
+        // own; the replication descriptor lies before its factor then.
+        note_failure(code, steps_ - 2 - position_offset_);
+        return done;
+      }
     }
     return {};
   }
@@ -470,6 +542,10 @@ class DescriptorWalk {
   DecodeState& state_;
   const DecodeLimits& limits_;
   std::uint64_t steps_ = 0;
+  // steps_ minus this is the position of the next descriptor counted, in the
+  // subset being walked.
+  std::uint64_t position_offset_ = 0;
+  std::uint32_t subset_ = 0;
 };
 
 }  // namespace quorvel

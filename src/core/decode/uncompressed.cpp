@@ -118,6 +118,7 @@ Status decode_uncompressed(std::span<const std::uint32_t> descriptors, std::uint
   DescriptorWalk<UncompressedLayout> walk(layout, tables, state, bounds);
   for (std::uint32_t subset = 0; subset < subsets; ++subset) {
     state.reset();
+    walk.start_subset(subset);
     QV_TRY(walk.walk(descriptors, 0));
   }
   return {};

@@ -1,5 +1,6 @@
 // parse_message: checks one edition-4 message, sections 0 to 5, and returns
-// its header. The buffer is borrowed for the call; the record copies what it keeps.
+// its header; parse_message_any_edition does the same for editions 2, 3 and 4.
+// The buffer is borrowed for the call; the record copies what it keeps.
 #pragma once
 
 #include <cstddef>
@@ -58,5 +59,17 @@ Expected<std::uint32_t> read_u24_at(std::span<const std::uint8_t> buffer, std::s
 // BadTerminator. Offsets in errors count from buffer[0]. A section 3 of odd
 // descriptor area ends in a padding octet, which is skipped.
 Expected<BufrMessage> parse_message(std::span<const std::uint8_t> buffer);
+
+// parse_message for editions 2, 3 and 4, with the same checks in the same
+// order; `edition` holds the message's own. Edition 1 and editions above 4
+// fail with UnsupportedEdition. Editions 2 and 3 need a section 1 of at least
+// 17 octets and map it onto the edition-4 fields: octet 4 master table, then
+// the centre (edition 2: octets 5-6; edition 3: subcentre octet 5, centre
+// octet 6, both 8 bits), 7 update sequence, 8 flags (bit 1: section 2
+// present), 9 data category, 10 local sub-category, 11-12 table versions,
+// 13 year of century (90-99 are the 1990s, 100 is 2000, others 2000 + year),
+// 14-17 month, day, hour, minute. The international sub-category reads 255
+// and the second 0, as the edition has neither.
+Expected<BufrMessage> parse_message_any_edition(std::span<const std::uint8_t> buffer);
 
 }  // namespace quorvel

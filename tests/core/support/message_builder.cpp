@@ -9,8 +9,9 @@ namespace quorvel::testing {
 namespace {
 
 constexpr std::size_t kSection0Length = 8;
-constexpr std::size_t kSection1FixedLength = 22;  // offsets 8 to 29
-constexpr std::size_t kSectionHeaderLength = 4;   // 3-octet length, reserved octet
+constexpr std::size_t kSection1FixedLength = 22;       // offsets 8 to 29
+constexpr std::size_t kOlderSection1FixedLength = 17;  // editions 2 and 3: offsets 8 to 24
+constexpr std::size_t kSectionHeaderLength = 4;        // 3-octet length, reserved octet
 constexpr std::size_t kSection3FixedLength = 7;
 constexpr std::uint32_t kMaxU24 = 0xFFFFFF;
 
@@ -30,6 +31,57 @@ std::uint32_t u24(std::size_t value, const char* what) {
 std::uint32_t declared(const std::optional<std::uint32_t>& override_value, std::size_t laid_out,
                        const char* what) {
   return override_value ? *override_value : u24(laid_out, what);
+}
+
+std::size_t section1_fixed_length(const MessageBuilder& b) {
+  if (b.edition < 2 || b.edition > 4) {
+    fail("edition the builder cannot lay out", b.edition);
+  }
+  return b.edition == 4 ? kSection1FixedLength : kOlderSection1FixedLength;
+}
+
+// An octet field of editions 2 and 3 that edition 4 gives 16 bits.
+std::uint8_t octet(std::uint16_t value, const char* what) {
+  if (value > 0xFF) {
+    fail(what, value);
+  }
+  return static_cast<std::uint8_t>(value);
+}
+
+void write_section1_fields(const MessageBuilder& b, std::uint8_t flags, BitWriter& w) {
+  const Section1Fields& s = b.section1;
+  w.write(s.master_table_number, 8);
+  if (b.edition == 4) {
+    w.write(s.originating_centre, 16);
+    w.write(s.originating_subcentre, 16);
+  } else if (b.edition == 3) {
+    w.write(octet(s.originating_subcentre, "edition-3 subcentre above 8 bits"), 8);
+    w.write(octet(s.originating_centre, "edition-3 centre above 8 bits"), 8);
+  } else {
+    w.write(s.originating_centre, 16);
+  }
+  w.write(s.update_sequence_number, 8);
+  w.write(flags, 8);
+  w.write(s.data_category, 8);
+  if (b.edition == 4) {
+    w.write(s.international_data_subcategory, 8);
+  }
+  w.write(s.local_data_subcategory, 8);
+  w.write(s.master_tables_version_number, 8);
+  w.write(s.local_tables_version_number, 8);
+  if (b.edition == 4) {
+    w.write(s.typical_year, 16);
+  } else {
+    w.write(octet(s.typical_year, "year of century above 8 bits"), 8);
+  }
+  w.write(s.typical_month, 8);
+  w.write(s.typical_day, 8);
+  w.write(s.typical_hour, 8);
+  w.write(s.typical_minute, 8);
+  if (b.edition == 4) {
+    w.write(s.typical_second, 8);
+  }
+  w.write_bytes(s.local_use);
 }
 
 std::size_t descriptor_area_length(const MessageBuilder& b) {
@@ -60,7 +112,7 @@ void put_u24(std::vector<std::uint8_t>& bytes, std::size_t offset, std::uint32_t
 MessageLayout MessageBuilder::layout() const {
   MessageLayout at;
   at.section1 = kSection0Length;
-  at.section2 = at.section1 + kSection1FixedLength + section1.local_use.size();
+  at.section2 = at.section1 + section1_fixed_length(*this) + section1.local_use.size();
   at.section3 = at.section2 + (section2 ? kSectionHeaderLength + section2->size() : 0);
   at.section4 = at.section3 + kSection3FixedLength + descriptor_area_length(*this);
   at.section5 = at.section4 +
@@ -81,27 +133,11 @@ std::vector<std::uint8_t> MessageBuilder::build() const {
     w.write_bytes("BUFR");
   }
   w.write(declared(o.total_length, at.end, "total length above 24 bits"), 24);
-  w.write(o.edition.value_or(4), 8);
+  w.write(o.edition.value_or(edition), 8);
 
   // Section 1.
   w.write(declared(o.section1_length, at.section1_length(), "section 1 above 24 bits"), 24);
-  w.write(section1.master_table_number, 8);
-  w.write(section1.originating_centre, 16);
-  w.write(section1.originating_subcentre, 16);
-  w.write(section1.update_sequence_number, 8);
-  w.write(o.section1_flags.value_or(section2 ? 0x80 : 0x00), 8);
-  w.write(section1.data_category, 8);
-  w.write(section1.international_data_subcategory, 8);
-  w.write(section1.local_data_subcategory, 8);
-  w.write(section1.master_tables_version_number, 8);
-  w.write(section1.local_tables_version_number, 8);
-  w.write(section1.typical_year, 16);
-  w.write(section1.typical_month, 8);
-  w.write(section1.typical_day, 8);
-  w.write(section1.typical_hour, 8);
-  w.write(section1.typical_minute, 8);
-  w.write(section1.typical_second, 8);
-  w.write_bytes(section1.local_use);
+  write_section1_fields(*this, o.section1_flags.value_or(section2 ? 0x80 : 0x00), w);
 
   // Section 2.
   if (section2) {

@@ -1,4 +1,4 @@
-// MessageBuilder: lays out an edition-4 message, sections 0 to 5, with every
+// MessageBuilder: lays out a message of edition 4 (or 2 or 3), sections 0 to 5, with every
 // length computed from the content, and can then break one field at a time
 // through MessageOverrides. Tests read section offsets from layout() instead
 // of hard-coding them. Built messages are plain octet vectors owned by the caller.
@@ -12,8 +12,11 @@
 
 namespace quorvel::testing {
 
-// The section-1 fields at their fixed offsets 11 to 29, then any further
-// section-1 octets.
+// The section-1 fields at their fixed offsets 11 to 29 (editions 2 and 3:
+// 11 to 24), then any further section-1 octets. Editions 2 and 3 write
+// typical_year as the one-octet year of century and leave out the
+// international sub-category and the second; edition 3 writes the centre and
+// subcentre in one octet each, edition 2 no subcentre.
 struct Section1Fields {
   std::uint8_t master_table_number = 0;
   std::uint16_t originating_centre = 0;
@@ -30,7 +33,7 @@ struct Section1Fields {
   std::uint8_t typical_hour = 0;
   std::uint8_t typical_minute = 0;
   std::uint8_t typical_second = 0;
-  // Octets after offset 29 that still belong to section 1.
+  // Octets after the fixed fields that still belong to section 1.
   std::vector<std::uint8_t> local_use;
 };
 
@@ -42,8 +45,8 @@ struct MessageOverrides {
   std::optional<std::uint32_t> total_length;          // offset 4, 24 bits
   std::optional<std::uint8_t> edition;                // offset 7
   std::optional<std::uint32_t> section1_length;       // offset 8, 24 bits
-  std::optional<std::uint8_t> section1_flags;         // offset 17 (default 0x80 or 0)
-  std::optional<std::uint32_t> section2_length;       // written only with section 2
+  std::optional<std::uint8_t> section1_flags;    // offset 17, editions 2/3: 15 (default 0x80 or 0)
+  std::optional<std::uint32_t> section2_length;  // written only with section 2
   std::optional<std::uint32_t> section3_length;
   std::optional<std::uint8_t> section3_flags;    // default from observed/compressed
   std::optional<std::uint32_t> section4_length;  // ignored with section4_octets
@@ -69,6 +72,9 @@ struct MessageLayout {
 };
 
 struct MessageBuilder {
+  // The edition whose section 1 is laid out, written at offset 7 unless
+  // overridden; 2, 3 or 4 (anything else aborts).
+  std::uint8_t edition = 4;
   Section1Fields section1;
   // The content of section 2 after its 4-octet header; no section 2 when empty.
   std::optional<std::vector<std::uint8_t>> section2;

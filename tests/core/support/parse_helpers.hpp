@@ -19,6 +19,11 @@ inline Expected<BufrMessage> parse_exact(std::span<const std::uint8_t> bytes) {
   return parse_message(copy.span());
 }
 
+inline Expected<BufrMessage> parse_any_exact(std::span<const std::uint8_t> bytes) {
+  const ExactBuffer copy(bytes);
+  return parse_message_any_edition(copy.span());
+}
+
 // The error text of a failed parse, or a marker a text never equals.
 template <class T>
 std::string error_text(const Expected<T>& result) {
