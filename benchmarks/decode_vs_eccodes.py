@@ -15,6 +15,9 @@ Per file, with the tables loaded once beforehand by
   once (so its objects are freed inside the timing);
 - ours+read: the same, then `.data` read from every value, which builds the
   float or text objects a caller would use;
+- ours+defs: `decode_values_with_definitions(message, root)`, which chooses
+  the tables on every call through the module's table cache (a hit checks
+  the table files' stamps), as a caller passing only a root does;
 - ecCodes: a handle from the message octets, unpack=1, "numericValues" and
   "stringValues" read, the handle released.
 
@@ -23,7 +26,8 @@ takes at least --min-time seconds. Time is the process's CPU time (user and
 system: first touches of fresh memory cost system time), so other work on
 the machine disturbs it less; --wall takes wall-clock time instead. The
 garbage collector is paused while timing. Values per second count the values each decoder returns (ours:
-list length; ecCodes: numericValues length); the ratio is ours / ecCodes.
+list length; ecCodes: numericValues length); the ratio is ours / ecCodes,
+and the defs ratio ours+defs / ecCodes.
 
 Freed memory goes back to the system between calls, and first touches of
 fresh pages can dominate large messages where page faults are dear (virtual
@@ -145,6 +149,7 @@ class Row:
         self.ours_values: Optional[int] = None
         self.ours_rate: Optional[float] = None
         self.read_rate: Optional[float] = None
+        self.defs_rate: Optional[float] = None
         self.eccodes_values: Optional[int] = None
         self.eccodes_rate: Optional[float] = None
         self.notes: List[str] = []
@@ -193,6 +198,10 @@ def measure(path: Path, name: str, definitions: str, repeat: int, min_time: floa
             lambda: read_all(_quorvel.decode_values_with_tables(message, tables)),
             repeat, min_time)
         row.read_rate = row.ours_values / seconds
+        seconds = time_per_call(
+            lambda: _quorvel.decode_values_with_definitions(message, definitions),
+            repeat, min_time)
+        row.defs_rate = row.ours_values / seconds
     if eccodes is None:
         row.notes.append("python3-eccodes not installed")
         return row
@@ -277,17 +286,20 @@ def rate(value: Optional[float]) -> str:
 
 
 def print_table(rows: List[Row]) -> None:
-    headers = ["file", "subsets", "values", "ours v/s", "ours+read v/s", "ecCodes v/s",
-               "ratio"]
+    headers = ["file", "subsets", "values", "ours v/s", "ours+read v/s", "ours+defs v/s",
+               "ecCodes v/s", "ratio", "defs ratio"]
     lines = []
     for row in rows:
         ratio = (f"{row.ours_rate / row.eccodes_rate:.2f}"
                  if row.ours_rate and row.eccodes_rate else "-")
+        defs_ratio = (f"{row.defs_rate / row.eccodes_rate:.2f}"
+                      if row.defs_rate and row.eccodes_rate else "-")
         values = row.ours_values if row.ours_values is not None else row.eccodes_values
         lines.append([row.name + (" (c)" if row.compressed else ""),
                       "-" if row.subsets is None else str(row.subsets),
                       "-" if values is None else str(values), rate(row.ours_rate),
-                      rate(row.read_rate), rate(row.eccodes_rate), ratio])
+                      rate(row.read_rate), rate(row.defs_rate), rate(row.eccodes_rate), ratio,
+                      defs_ratio])
     widths = [max(len(h), *(len(line[i]) for line in lines)) for i, h in enumerate(headers)]
     print("  ".join(h.ljust(w) if i == 0 else h.rjust(w)
                     for i, (h, w) in enumerate(zip(headers, widths))))

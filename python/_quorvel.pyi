@@ -9,7 +9,7 @@ argument of the wrong type or range.
 """
 
 from collections.abc import Sequence
-from typing import Final, SupportsIndex, final
+from typing import Any, Final, SupportsIndex, final
 
 @final
 class BufrMessage:
@@ -165,6 +165,14 @@ class TableSet:
     def from_bufr4_45(path: str) -> TableSet: ...
     @staticmethod
     def from_definitions(path: str, message: BufrMessage) -> TableSet: ...
+    @staticmethod
+    def _from_definitions_key(root: str, master_table_number: SupportsIndex,
+                              master_tables_version_number: SupportsIndex,
+                              local_tables_version_number: SupportsIndex,
+                              originating_centre: SupportsIndex,
+                              originating_subcentre: SupportsIndex) -> TableSet:
+        """How a pickled TableSet from definitions is made again."""
+    def __reduce__(self) -> tuple[Any, tuple[Any, ...]]: ...
 
 def parse_bytes(data: bytes) -> BufrMessage: ...
 def parse_file(path: str) -> BufrMessage: ...
@@ -175,6 +183,8 @@ def decode_values(data: bytes, table_dir: str) -> list[DecodedValue]: ...
 def decode_values_with_tables(data: bytes, tables: TableSet) -> list[DecodedValue]: ...
 def decode_values_with_definitions(data: bytes, definitions_root: str) -> list[DecodedValue]: ...
 def scan_messages(data: bytes) -> tuple[list[tuple[int, int]], tuple[int, str] | None]: ...
+def _table_cache_counts() -> tuple[int, int, int]:
+    """(entries, capacity, loads started) of the table cache."""
 
 ASSOCIATED_FIELD_CODE: Final[int]
 OPERATOR_NAME: Final[str]

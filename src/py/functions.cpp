@@ -1,5 +1,6 @@
 #include "py/functions.hpp"
 
+#include <memory>
 #include <string>
 #include <variant>
 #include <vector>
@@ -7,7 +8,6 @@
 #include "core/base/file_io.hpp"
 #include "core/message/scanner.hpp"
 #include "core/message/section_parser.hpp"
-#include "core/tables/definitions_root.hpp"
 #include "core/tables/formats/table_directory.hpp"
 #include "py/module_state.hpp"
 #include "py/support/arguments.hpp"
@@ -17,6 +17,7 @@
 #include "py/support/raise.hpp"
 #include "py/support/signals.hpp"
 #include "py/support/without_gil.hpp"
+#include "py/tables/table_cache.hpp"
 #include "py/types/bufr_message_type.hpp"
 #include "py/types/table_set_type.hpp"
 #include "py/values/object_sink.hpp"
@@ -191,6 +192,7 @@ PyObject* expand_descriptors_function(PyObject* /*module*/, PyObject* const* arg
 
 const TableSet& table_set_of(const TableSet& tables) { return tables; }
 const TableSet& table_set_of(const TableSet* tables) { return *tables; }
+const TableSet& table_set_of(const std::shared_ptr<const TableSet>& tables) { return *tables; }
 
 // The first message of `data`, decoded with the tables `obtain_tables`
 // gives for it (a TableSet, or a pointer to the caller's).
@@ -271,13 +273,24 @@ PyObject* decode_values_with_tables(PyObject* module, PyObject* const* args, Py_
 
 PyObject* decode_values_with_definitions(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
                                          PyObject* kwnames) {
+  TableCache& cache = *module_state(module).table_cache;
   return decode_function(
       args, nargs, kwnames, "decode_values_with_definitions", "definitions_root", convert_path,
       [&](std::span<const std::uint8_t> data, const std::string& root) {
         return decode_first_message(module, data, [&](const BufrMessage& message) {
-          return select_definition_tables(root, message);
+          return cached_definition_tables(cache, root, message);
         });
       });
+}
+
+// (entries, capacity, loads) of the module's table cache, for tests.
+PyObject* table_cache_counts(PyObject* module, PyObject* /*unused*/) {
+  return guarded([&]() -> PyObject* {
+    const TableCache::Counts counts = module_state(module).table_cache->counts();
+    return Py_BuildValue("(nnK)", static_cast<Py_ssize_t>(counts.entries),
+                         static_cast<Py_ssize_t>(counts.capacity),
+                         static_cast<unsigned long long>(counts.loads));
+  });
 }
 
 }  // namespace
@@ -302,6 +315,7 @@ PyMethodDef module_functions[] = {
      "decode_values_with_definitions(data, definitions_root)\n--\n\n"},
     {"scan_messages", as_cfunction(scan_messages_function), METH_FASTCALL | METH_KEYWORDS,
      "scan_messages(data)\n--\n\n"},
+    {"_table_cache_counts", table_cache_counts, METH_NOARGS, "_table_cache_counts()\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -12,6 +12,7 @@
 #include "py/module_state.hpp"
 #include "py/support/boxed.hpp"
 #include "py/support/py_ref.hpp"
+#include "py/tables/table_cache.hpp"
 #include "py/types/bufr_message_type.hpp"
 #include "py/types/decoded_value_type.hpp"
 #include "py/types/descriptor_type.hpp"
@@ -46,6 +47,8 @@ int module_clear(PyObject* module) {
   ModuleState& state = module_state(module);
   for_each_type_slot(state, [](PyTypeObject*& type) { Py_CLEAR(type); });
   state.idle_mappings.close();
+  delete state.table_cache;
+  state.table_cache = nullptr;
   return 0;
 }
 
@@ -70,6 +73,7 @@ bool add_constant(PyObject* module, const char* name, PyObject* value) {
 int module_exec(PyObject* module) {
   return guarded([&]() -> int {
     ModuleState& state = *new (PyModule_GetState(module)) ModuleState();
+    state.table_cache = new TableCache();
     const bool added =
         add_type(module, state.bufr_message_type, make_bufr_message_type, "BufrMessage") &&
         add_type(module, state.decoded_value_type, make_decoded_value_type, "DecodedValue") &&

@@ -1,6 +1,7 @@
-// The module's state: its class objects and the mappings kept idle between
-// decodes. Each module object has its own, so each interpreter that imports
-// the module does too; nothing of the binding is shared across them.
+// The module's state: its class objects, the mappings kept idle between
+// decodes and the cache of tables chosen under definitions roots. Each module object has its own,
+// so each interpreter that imports the module does too; nothing of the binding is shared across
+// them.
 #pragma once
 
 #define PY_SSIZE_T_CLEAN
@@ -12,6 +13,8 @@
 
 namespace quorvel::py {
 
+class TableCache;
+
 struct ModuleState {
   PyTypeObject* bufr_message_type = nullptr;
   PyTypeObject* decoded_value_type = nullptr;
@@ -20,6 +23,9 @@ struct ModuleState {
   PyTypeObject* sequence_definition_type = nullptr;
   PyTypeObject* table_set_type = nullptr;
   IdleMappings idle_mappings;
+  // Made by exec and deleted by clear, so that the state stays trivially
+  // destructible; shared by every thread using this module object.
+  TableCache* table_cache = nullptr;
 };
 
 // CPython zeroes the state before exec and frees it without a destructor.

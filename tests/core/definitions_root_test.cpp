@@ -9,12 +9,16 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "core/base/bufr_error.hpp"
 #include "support/scratch_directory.hpp"
@@ -257,6 +261,131 @@ TEST_P(AliasFileSizeTest, IsReadUpToTheBound) {
 INSTANTIATE_TEST_SUITE_P(Sizes, AliasFileSizeTest,
                          testing::Values(kMaxTableAliasFileSize, kMaxTableAliasFileSize + 1,
                                          std::size_t{5} * 1024));
+
+// ---- What a selection consulted -------------------------------------------------------
+
+// A root whose master version 37 is an alias of 36, with local tables 1 of
+// centre 98.
+class ConsultedTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    scratch_.make_directory("bufr/tables/0/wmo/36/codetables");
+    scratch_.write("bufr/tables/0/wmo/36/element.table",
+                   "001001|blockNumber|long|WMO BLOCK NUMBER|Numeric|0|0|7|Numeric|0|2\n");
+    scratch_.write("bufr/tables/0/wmo/36/sequence.def", "\"301011\" = [ 001001 ]\n");
+    scratch_.write("bufr/tables/0/wmo/37", "36");
+    scratch_.make_directory("bufr/tables/0/local/1/98/0");
+    scratch_.write("bufr/tables/0/local/1/98/0/element.table",
+                   "064001|localElement|long|LOCAL ELEMENT|Numeric|0|0|4|Numeric|0|1\n");
+    message_.master_tables_version_number = 37;
+    message_.local_tables_version_number = 1;
+    message_.originating_centre = 98;
+  }
+
+  std::vector<ConsultedPath> select() {
+    std::vector<ConsultedPath> consulted;
+    const auto tables = select_definition_tables(scratch_.path(), message_, &consulted);
+    EXPECT_TRUE(tables.has_value()) << tables.error().message();
+    return consulted;
+  }
+
+  ScratchDirectory scratch_;
+  BufrMessage message_;
+};
+
+TEST_F(ConsultedTest, NamesEveryPathReadOrLookedFor) {
+  std::vector<std::string> paths;
+  for (const ConsultedPath& entry : select()) {
+    paths.push_back(entry.path);
+  }
+  const std::string wmo = scratch_.at("bufr/tables/0/wmo/");
+  const std::string local = scratch_.at("bufr/tables/0/local/1/98/0");
+  EXPECT_EQ(paths,
+            (std::vector<std::string>{wmo + "37", wmo + "36/element.table", wmo + "36/sequence.def",
+                                      wmo + "36/codetables", local, local + "/element.table",
+                                      local + "/sequence.def", local + "/codetables"}));
+}
+
+// Each change a reload must see: a rewritten file, a directory whose entries
+// changed, an alias pointed elsewhere, a file that appears where none was.
+// The clock may not tick between two writes, so the changed path's time is
+// moved on explicitly.
+TEST_F(ConsultedTest, AnyChangeIsSeen) {
+  struct Change {
+    std::string_view written;
+    std::string_view content;
+    std::string_view moved;
+  };
+  const std::vector<Change> changes = {
+      {"bufr/tables/0/wmo/36/element.table", "", "bufr/tables/0/wmo/36/element.table"},
+      {"bufr/tables/0/wmo/36/codetables/1.table", "", "bufr/tables/0/wmo/36/codetables"},
+      {"bufr/tables/0/wmo/37", "36\n", "bufr/tables/0/wmo/37"},
+      {"bufr/tables/0/local/1/98/0/sequence.def", "", "bufr/tables/0/local/1/98/0/sequence.def"}};
+  auto later = fs::file_time_type::clock::now();
+  for (const auto& [written, content, moved] : changes) {
+    const std::vector<ConsultedPath> consulted = select();
+    EXPECT_FALSE(any_path_changed(consulted)) << written;
+    scratch_.write(written, content);
+    later += std::chrono::hours(1);
+    fs::last_write_time(scratch_.at(moved), later);
+    EXPECT_TRUE(any_path_changed(consulted)) << written;
+  }
+}
+
+// ---- The default root ----------------------------------------------------------------
+
+struct RootCase {
+  std::string_view name;
+  std::optional<std::string_view> variable;  // "@" stands for the scratch directory
+  bool system_exists;
+  std::string_view chosen;  // "@" or "system"; empty when an error is expected
+  std::string_view error;
+};
+
+std::string root_name(const testing::TestParamInfo<RootCase>& info) {
+  return std::string(info.param.name);
+}
+
+class DefaultRootTest : public testing::TestWithParam<RootCase> {};
+
+TEST_P(DefaultRootTest, ChoosesTheFirstDirectory) {
+  const RootCase& c = GetParam();
+  const ScratchDirectory scratch;
+  scratch.make_directory("system");
+  const auto placed = [&](std::string_view text) {
+    std::string result(text);
+    for (std::size_t at = result.find('@'); at != std::string::npos; at = result.find('@')) {
+      result.replace(at, 1, scratch.path());
+    }
+    return result;
+  };
+  const std::string system = scratch.at(c.system_exists ? "system" : "none");
+  std::optional<std::string> variable;
+  if (c.variable) {
+    variable = placed(*c.variable);
+  }
+  const auto chosen = choose_definitions_root(variable, system);
+  if (c.chosen.empty()) {
+    ASSERT_FALSE(chosen.has_value());
+    EXPECT_NE(chosen.error().message().find(placed(c.error)), std::string::npos)
+        << chosen.error().message();
+    return;
+  }
+  ASSERT_TRUE(chosen.has_value()) << chosen.error().message();
+  EXPECT_EQ(*chosen, c.chosen == "system" ? system : placed(c.chosen));
+}
+
+INSTANTIATE_TEST_SUITE_P(Values, DefaultRootTest,
+                         testing::Values(RootCase{"Unset", std::nullopt, true, "system", ""},
+                                         RootCase{"Empty", "", true, "system", ""},
+                                         RootCase{"FirstExistingEntry", "@/missing::@/system:@",
+                                                  true, "@/system", ""},
+                                         RootCase{"NoExistingEntry", "@/a:@/b", true, "",
+                                                  "ECCODES_DEFINITION_PATH names no "
+                                                  "existing directory: \"@/a:@/b\""},
+                                         RootCase{"NothingInstalled", std::nullopt, false, "",
+                                                  "apt install libeccodes-data"}),
+                         root_name);
 
 }  // namespace
 }  // namespace quorvel

@@ -27,6 +27,7 @@ FUNCTIONS = [
     "decode_values_with_tables",
     "decode_values_with_definitions",
     "scan_messages",
+    "_table_cache_counts",
 ]
 CONSTANTS = ["ASSOCIATED_FIELD_CODE", "OPERATOR_NAME", "BUFR_MESSAGE_FIELDS"]
 

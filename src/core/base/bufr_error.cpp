@@ -193,6 +193,18 @@ BufrError BufrError::bad_code_table_key(std::string_view raw, IntegerFault fault
 BufrError BufrError::invalid_table_alias(std::string_view path, std::string_view alias) {
   return text(fmt::format("invalid ecCodes table alias {} -> {}", path, quote(alias)));
 }
+BufrError BufrError::definitions_path_unusable(std::string_view value) {
+  return text(
+      fmt::format("ECCODES_DEFINITION_PATH names no existing directory: {}; set it to an ecCodes "
+                  "definitions directory, or unset it to use the installed one",
+                  quote(value)));
+}
+BufrError BufrError::no_definitions_root(std::string_view system_root) {
+  return text(fmt::format(
+      "no ecCodes definitions found: {} is not a directory; install them (Debian: apt install "
+      "libeccodes-data) or set ECCODES_DEFINITION_PATH to an ecCodes definitions directory",
+      system_root));
+}
 
 std::string BufrError::message() const {
   return std::visit(

@@ -137,6 +137,8 @@ class BufrError {
   // An alias file at `path` (shown as is) whose content `alias` (quoted form) is unusable.
   static BufrError table_alias_loop(std::string_view path, int limit);
   static BufrError invalid_table_alias(std::string_view path, std::string_view alias);
+  static BufrError definitions_path_unusable(std::string_view value);
+  static BufrError no_definitions_root(std::string_view system_root);
 
   const Variant& kind() const { return kind_; }
   // The message shown to users, e.g. "section 1 at offset 8 is truncated".

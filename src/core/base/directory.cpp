@@ -56,6 +56,22 @@ bool is_regular_file(const std::string& path) {
   return stat_path(path, info) && S_ISREG(info.st_mode);
 }
 
+PathStamp stamp_path(const std::string& path) {
+  struct stat info {};
+  if (!stat_path(path, info)) {
+    return PathStamp{};
+  }
+  const auto nanoseconds = [](const struct timespec& time) {
+    return static_cast<std::int64_t>(time.tv_sec) * 1'000'000'000 + time.tv_nsec;
+  };
+  return PathStamp{true,
+                   static_cast<std::uint64_t>(info.st_dev),
+                   static_cast<std::uint64_t>(info.st_ino),
+                   static_cast<std::uint64_t>(info.st_size),
+                   nanoseconds(info.st_mtim),
+                   nanoseconds(info.st_ctim)};
+}
+
 Expected<OpenDirectory> OpenDirectory::open(const std::string& path) {
   DIR* stream = ::opendir(path.c_str());
   if (stream == nullptr) {

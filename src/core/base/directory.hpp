@@ -5,6 +5,7 @@
 
 #include <dirent.h>
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -26,6 +27,23 @@ std::optional<std::string> parent_path(const std::string& path);
 bool path_exists(const std::string& path);
 bool is_directory(const std::string& path);
 bool is_regular_file(const std::string& path);
+
+// What stat(2) says of a path, enough to tell that it was rewritten, replaced
+// or touched since: equal stamps mean unchanged. A path that does not exist
+// has the stamp whose `exists` is false, so its appearance is a change too.
+struct PathStamp {
+  bool exists = false;
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  std::uint64_t size = 0;
+  std::int64_t modified_ns = 0;
+  std::int64_t changed_ns = 0;
+
+  bool operator==(const PathStamp&) const = default;
+};
+
+// The stamp of `path` now, following symbolic links.
+PathStamp stamp_path(const std::string& path);
 
 // An open directory stream, closed when this goes away. Move-only.
 class OpenDirectory {

@@ -25,9 +25,35 @@ std::string joined(const std::string& root, std::initializer_list<std::string> c
   return path;
 }
 
+void note(std::vector<ConsultedPath>* consulted, const std::string& path) {
+  if (consulted != nullptr) {
+    consulted->push_back({path, stamp_path(path)});
+  }
+}
+
+// The entries of a table directory read_table_directory reads, noted before
+// it reads them.
+void note_table_directory(std::vector<ConsultedPath>* consulted, const std::string& directory) {
+  if (consulted != nullptr) {
+    for (const char* name : {"element.table", "sequence.def", "codetables"}) {
+      note(consulted, join_path(directory, name));
+    }
+  }
+}
+
 }  // namespace
 
-Expected<std::string> resolve_table_directory(const std::string& path) {
+bool any_path_changed(std::span<const ConsultedPath> consulted) {
+  for (const ConsultedPath& entry : consulted) {
+    if (stamp_path(entry.path) != entry.stamp) {
+      return true;
+    }
+  }
+  return false;
+}
+
+Expected<std::string> resolve_table_directory(const std::string& path,
+                                              std::vector<ConsultedPath>* consulted) {
   std::string current = path;
   FileReader reader(kMaxTableAliasFileSize);
   for (int aliases = 0;; ++aliases) {
@@ -40,6 +66,7 @@ Expected<std::string> resolve_table_directory(const std::string& path) {
     if (aliases == kMaxTableAliases) {
       return BufrError::table_alias_loop(to_utf8_lossy(path), kMaxTableAliases);
     }
+    note(consulted, current);
     QV_ASSIGN_OR_RETURN(const std::string_view text,
                         read_utf8_file(reader, AT_FDCWD, current.c_str(), current));
     const std::string_view alias = trim_white_space(text);
@@ -54,13 +81,16 @@ Expected<std::string> resolve_table_directory(const std::string& path) {
   }
 }
 
-Expected<TableSet> select_definition_tables(const std::string& root, const BufrMessage& message) {
+Expected<TableSet> select_definition_tables(const std::string& root, const BufrMessage& message,
+                                            std::vector<ConsultedPath>* consulted) {
   const std::string tables =
       joined(root, {"bufr", "tables", fmt::format("{}", message.master_table_number)});
   QV_ASSIGN_OR_RETURN(
       const std::string master,
       resolve_table_directory(
-          joined(tables, {"wmo", fmt::format("{}", message.master_tables_version_number)})));
+          joined(tables, {"wmo", fmt::format("{}", message.master_tables_version_number)}),
+          consulted));
+  note_table_directory(consulted, master);
   TableMaps maps;
   QV_TRY(read_table_directory(master, maps));
   const unsigned local_version = message.local_tables_version_number;
@@ -73,9 +103,11 @@ Expected<TableSet> select_definition_tables(const std::string& root, const BufrM
   const std::string local =
       joined(tables, {"local", version_name, fmt::format("{}", message.originating_centre),
                       fmt::format("{}", message.originating_subcentre)});
+  note(consulted, local);
   if (!path_exists(local)) {
     return TableSet(std::move(maps));
   }
+  note_table_directory(consulted, local);
   if (const std::string file = join_path(local, "element.table"); path_exists(file)) {
     QV_TRY(read_element_table(file, maps.elements));
   }
@@ -86,6 +118,28 @@ Expected<TableSet> select_definition_tables(const std::string& root, const BufrM
     QV_TRY(read_code_tables(directory, maps.code_tables, maps.meanings));
   }
   return TableSet(std::move(maps));
+}
+
+Expected<std::string> choose_definitions_root(std::optional<std::string_view> path_variable,
+                                              std::string_view system_root) {
+  if (path_variable && !path_variable->empty()) {
+    std::string_view rest = *path_variable;
+    while (true) {
+      const std::size_t colon = rest.find(':');
+      const std::string entry(rest.substr(0, colon));
+      if (!entry.empty() && is_directory(entry)) {
+        return entry;
+      }
+      if (colon == std::string_view::npos) {
+        return BufrError::definitions_path_unusable(to_utf8_lossy(*path_variable));
+      }
+      rest.remove_prefix(colon + 1);
+    }
+  }
+  if (const std::string system(system_root); is_directory(system)) {
+    return system;
+  }
+  return BufrError::no_definitions_root(to_utf8_lossy(system_root));
 }
 
 }  // namespace quorvel

@@ -3,9 +3,14 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
+#include <span>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "core/base/bufr_error.hpp"
+#include "core/base/directory.hpp"
 #include "core/message/section_parser.hpp"
 #include "core/tables/table_set.hpp"
 
@@ -19,16 +24,45 @@ inline constexpr int kMaxTableAliases = 32;
 // larger file is read whole on each step of the chain before being trimmed.
 inline constexpr std::size_t kMaxTableAliasFileSize = 4096;
 
+// A path a selection read or looked for, stamped before it did: when every
+// stamp still holds, selecting again would read the same bytes.
+struct ConsultedPath {
+  std::string path;
+  PathStamp stamp;
+};
+
+// Whether any of `consulted` has a different stamp now.
+bool any_path_changed(std::span<const ConsultedPath> consulted);
+
 // The directory `path` stands for: `path` itself when it is a directory, or
 // the sibling an alias file there names, followed to its end. Errors name the
 // path being resolved at the failing step; an alias file larger than
 // kMaxTableAliasFileSize fails with Io naming it and the bound.
-Expected<std::string> resolve_table_directory(const std::string& path);
+// Each alias file read is added to `consulted` when it is not null.
+Expected<std::string> resolve_table_directory(const std::string& path,
+                                              std::vector<ConsultedPath>* consulted = nullptr);
 
 // Master tables from <root>/bufr/tables/<M>/wmo/<V> (alias files followed),
 // then, when the local version L is not 0, local tables from
 // <root>/bufr/tables/<M>/local/<L or 19-L>/<centre>/<subcentre> over them.
-// Missing local directories and entries are not errors.
-Expected<TableSet> select_definition_tables(const std::string& root, const BufrMessage& message);
+// Missing local directories and entries are not errors. When `consulted` is
+// not null, every file and directory read or looked for is added to it
+// (alias files, the three entries of each table directory, the local
+// directory), so that a caller keeping the tables can tell when they are out
+// of date.
+Expected<TableSet> select_definition_tables(const std::string& root, const BufrMessage& message,
+                                            std::vector<ConsultedPath>* consulted = nullptr);
+
+// The ecCodes definitions root installed on Debian-like systems.
+inline constexpr std::string_view kSystemDefinitionsRoot = "/usr/share/eccodes/definitions";
+
+// The definitions root to use by default, from the value of
+// ECCODES_DEFINITION_PATH (nothing when unset): when set and not empty, the
+// first entry of its colon-separated list that is a directory, or an error
+// naming the value when none is; otherwise `system_root` when it is a
+// directory, or an error saying what to install or set.
+Expected<std::string> choose_definitions_root(
+    std::optional<std::string_view> path_variable,
+    std::string_view system_root = kSystemDefinitionsRoot);
 
 }  // namespace quorvel

@@ -6,6 +6,7 @@
 
 #include "py/support/boxed.hpp"
 #include "py/support/py_ref.hpp"
+#include "py/tables/held_tables.hpp"
 
 namespace quorvel::py {
 namespace {
@@ -168,7 +169,11 @@ std::optional<const BufrMessage*> convert_bufr_message(const ModuleState& state,
 
 std::optional<const TableSet*> convert_table_set(const ModuleState& state, PyObject* object,
                                                  const char* name) {
-  return convert_instance<TableSet>(state.table_set_type, object, name, "TableSet");
+  const auto held = convert_instance<HeldTables>(state.table_set_type, object, name, "TableSet");
+  if (!held) {
+    return std::nullopt;
+  }
+  return (*held)->tables.get();
 }
 
 }  // namespace quorvel::py

@@ -2,6 +2,9 @@
 
 #include <fmt/format.h>
 
+#include <memory>
+#include <utility>
+
 #include "core/tables/definitions_root.hpp"
 #include "core/tables/expansion.hpp"
 #include "core/tables/formats/bufr4_loader.hpp"
@@ -12,13 +15,16 @@
 #include "py/support/raise.hpp"
 #include "py/support/static_methods.hpp"
 #include "py/support/without_gil.hpp"
+#include "py/tables/held_tables.hpp"
+#include "py/tables/table_cache.hpp"
 #include "py/types/element_definition_type.hpp"
 #include "py/types/sequence_definition_type.hpp"
 
 namespace quorvel::py {
 namespace {
 
-const TableSet& tables_of(PyObject* self) { return unbox<TableSet>(self); }
+const HeldTables& held_of(PyObject* self) { return unbox<HeldTables>(self); }
+const TableSet& tables_of(PyObject* self) { return *held_of(self).tables; }
 const ModuleState& state_of(PyObject* self) { return state_of_type(Py_TYPE(self)); }
 
 PyObject* table_set_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
@@ -26,7 +32,7 @@ PyObject* table_set_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     if (!parse_no_arguments(args, kwargs, "TableSet")) {
       return nullptr;
     }
-    return box(type, TableSet());
+    return box(type, HeldTables{std::make_shared<const TableSet>(), TableSource{}});
   });
 }
 
@@ -118,6 +124,16 @@ PyObject* expand(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObje
   });
 }
 
+// The tables of `key` from the module's cache, as a new TableSet object.
+PyObject* definition_tables(const ModuleState& state, const DefinitionKey& key) {
+  auto tables = without_gil([&] { return state.table_cache->tables_for(key); });
+  if (!tables) {
+    return raise_error(tables.error());
+  }
+  return wrap_table_set(
+      state, HeldTables{std::move(*tables), TableSource{TableSource::Kind::definitions, {}, key}});
+}
+
 PyObject* from_definitions(PyObject* /*unused*/, PyTypeObject* defining_class,
                            PyObject* const* args, std::size_t nargs, PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
@@ -135,16 +151,53 @@ PyObject* from_definitions(PyObject* /*unused*/, PyTypeObject* defining_class,
     if (!message) {
       return nullptr;
     }
-    auto tables = without_gil([&] { return select_definition_tables(*path, **message); });
-    if (!tables) {
-      return raise_error(tables.error());
+    return definition_tables(state, definition_key(*path, **message));
+  });
+}
+
+// How pickling rebuilds a TableSet from definitions: the root and the header
+// fields that chose its tables (see DefinitionKey), not the whole message.
+PyObject* from_definitions_key(PyObject* /*unused*/, PyTypeObject* defining_class,
+                               PyObject* const* args, std::size_t nargs, PyObject* kwnames) {
+  return guarded([&]() -> PyObject* {
+    const auto arguments = parse_arguments(
+        args, static_cast<Py_ssize_t>(nargs), kwnames,
+        {"root", "master_table_number", "master_tables_version_number",
+         "local_tables_version_number", "originating_centre", "originating_subcentre"},
+        "_from_definitions_key");
+    if (!arguments) {
+      return nullptr;
     }
-    return wrap_table_set(state, std::move(*tables));
+    DefinitionKey key;
+    const auto root = convert_path((*arguments)[0], "root");
+    const auto table =
+        root ? convert_unsigned((*arguments)[1], "master_table_number", UINT8_MAX) : std::nullopt;
+    const auto master =
+        table ? convert_unsigned((*arguments)[2], "master_tables_version_number", UINT8_MAX)
+              : std::nullopt;
+    const auto local =
+        master ? convert_unsigned((*arguments)[3], "local_tables_version_number", UINT8_MAX)
+               : std::nullopt;
+    const auto centre =
+        local ? convert_unsigned((*arguments)[4], "originating_centre", UINT16_MAX) : std::nullopt;
+    const auto subcentre =
+        centre ? convert_unsigned((*arguments)[5], "originating_subcentre", UINT16_MAX)
+               : std::nullopt;
+    if (!subcentre) {
+      return nullptr;
+    }
+    BufrMessage message;
+    message.master_table_number = static_cast<std::uint8_t>(*table);
+    message.master_tables_version_number = static_cast<std::uint8_t>(*master);
+    message.local_tables_version_number = static_cast<std::uint8_t>(*local);
+    message.originating_centre = static_cast<std::uint16_t>(*centre);
+    message.originating_subcentre = static_cast<std::uint16_t>(*subcentre);
+    return definition_tables(state_of_type(defining_class), definition_key(*root, message));
   });
 }
 
 // A static loader taking one `path` argument.
-template <auto Load>
+template <auto Load, TableSource::Kind kind>
 PyObject* load_from_path(PyTypeObject* defining_class, PyObject* const* args, std::size_t nargs,
                          PyObject* kwnames, const char* function) {
   return guarded([&]() -> PyObject* {
@@ -161,18 +214,65 @@ PyObject* load_from_path(PyTypeObject* defining_class, PyObject* const* args, st
     if (!tables) {
       return raise_error(tables.error());
     }
-    return wrap_table_set(state_of_type(defining_class), std::move(*tables));
+    return wrap_table_set(state_of_type(defining_class),
+                          HeldTables{std::make_shared<const TableSet>(std::move(*tables)),
+                                     TableSource{kind, *path, {}}});
   });
 }
 
 PyObject* from_eccodes(PyObject* /*unused*/, PyTypeObject* defining_class, PyObject* const* args,
                        std::size_t nargs, PyObject* kwnames) {
-  return load_from_path<load_table_directory>(defining_class, args, nargs, kwnames, "from_eccodes");
+  return load_from_path<load_table_directory, TableSource::Kind::eccodes>(
+      defining_class, args, nargs, kwnames, "from_eccodes");
 }
 
 PyObject* from_bufr4_45(PyObject* /*unused*/, PyTypeObject* defining_class, PyObject* const* args,
                         std::size_t nargs, PyObject* kwnames) {
-  return load_from_path<load_bufr4_tables>(defining_class, args, nargs, kwnames, "from_bufr4_45");
+  return load_from_path<load_bufr4_tables, TableSource::Kind::bufr4>(defining_class, args, nargs,
+                                                                     kwnames, "from_bufr4_45");
+}
+
+// A path as the file system's bytes, back to the str it was given as.
+PyObject* path_to_python(const std::string& path) {
+  return PyUnicode_DecodeFSDefaultAndSize(path.data(), static_cast<Py_ssize_t>(path.size()));
+}
+
+// (callable, arguments) that make the tables again from where they came
+// from: the files are read again (through the cache for definitions), so a
+// TableSet sent to another process is rebuilt there.
+PyObject* reduce(PyObject* self, PyObject* /*unused*/) {
+  return guarded([&]() -> PyObject* {
+    const TableSource& source = held_of(self).source;
+    PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(self));
+    if (source.kind == TableSource::Kind::empty) {
+      return Py_BuildValue("(O())", type);
+    }
+    const char* loader = source.kind == TableSource::Kind::eccodes ? "from_eccodes"
+                         : source.kind == TableSource::Kind::bufr4 ? "from_bufr4_45"
+                                                                   : "_from_definitions_key";
+    PyRef callable = PyRef::steal(PyObject_GetAttrString(type, loader));
+    if (!callable) {
+      return nullptr;
+    }
+    if (source.kind != TableSource::Kind::definitions) {
+      PyRef path = PyRef::steal(path_to_python(source.path));
+      if (!path) {
+        return nullptr;
+      }
+      return Py_BuildValue("(O(O))", callable.get(), path.get());
+    }
+    const DefinitionKey& key = source.definitions;
+    PyRef root = PyRef::steal(path_to_python(key.root));
+    if (!root) {
+      return nullptr;
+    }
+    return Py_BuildValue("(O(OIIIII))", callable.get(), root.get(),
+                         static_cast<unsigned>(key.master_table_number),
+                         static_cast<unsigned>(key.master_tables_version_number),
+                         static_cast<unsigned>(key.local_tables_version_number),
+                         static_cast<unsigned>(key.originating_centre),
+                         static_cast<unsigned>(key.originating_subcentre));
+  });
 }
 
 PyGetSetDef table_set_getset[] = {
@@ -190,6 +290,7 @@ PyMethodDef table_set_methods[] = {
      "get_meaning($self, code, raw)\n--\n\n"},
     {"expand", as_cfunction(expand), METH_FASTCALL | METH_KEYWORDS,
      "expand($self, descriptors)\n--\n\n"},
+    {"__reduce__", reduce, METH_NOARGS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -201,12 +302,16 @@ PyMethodDef table_set_static_methods[] = {
     {"from_definitions", as_cfunction(from_definitions),
      METH_FASTCALL | METH_KEYWORDS | METH_METHOD | METH_STATIC,
      "from_definitions(path, message)\n--\n\n"},
+    {"_from_definitions_key", as_cfunction(from_definitions_key),
+     METH_FASTCALL | METH_KEYWORDS | METH_METHOD | METH_STATIC,
+     "_from_definitions_key(root, master_table_number, master_tables_version_number, "
+     "local_tables_version_number, originating_centre, originating_subcentre)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 
 PyType_Slot table_set_slots[] = {
     {Py_tp_new, reinterpret_cast<void*>(table_set_new)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(boxed_dealloc<TableSet>)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(boxed_dealloc<HeldTables>)},
     {Py_tp_repr, reinterpret_cast<void*>(table_set_repr)},
     {Py_tp_getset, table_set_getset},
     {Py_tp_methods, table_set_methods},
@@ -215,7 +320,10 @@ PyType_Slot table_set_slots[] = {
 };
 
 PyType_Spec table_set_spec = {
-    "_quorvel.TableSet", sizeof(Boxed<TableSet>), 0, Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
+    "_quorvel.TableSet",
+    sizeof(Boxed<HeldTables>),
+    0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
     table_set_slots,
 };
 
@@ -230,8 +338,20 @@ PyTypeObject* make_table_set_type(PyObject* module) {
   return reinterpret_cast<PyTypeObject*>(type.release());
 }
 
-PyObject* wrap_table_set(const ModuleState& state, TableSet tables) {
+PyObject* wrap_table_set(const ModuleState& state, HeldTables tables) {
   return box(state.table_set_type, std::move(tables));
+}
+
+PyObject* wrap_definition_tables(const ModuleState& state, std::shared_ptr<const TableSet> tables,
+                                 const std::string& root, const BufrMessage& message) {
+  return wrap_table_set(
+      state,
+      HeldTables{std::move(tables),
+                 TableSource{TableSource::Kind::definitions, {}, definition_key(root, message)}});
+}
+
+std::shared_ptr<const TableSet> shared_tables_of(PyObject* table_set) {
+  return unbox<HeldTables>(table_set).tables;
 }
 
 PyObject* expand_to_list(const TableSet& tables, std::span<const std::uint32_t> descriptors) {

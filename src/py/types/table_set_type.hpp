@@ -6,10 +6,14 @@
 #include <Python.h>
 
 #include <cstdint>
+#include <memory>
 #include <span>
+#include <string>
 
+#include "core/message/section_parser.hpp"
 #include "core/tables/table_set.hpp"
 #include "py/module_state.hpp"
+#include "py/tables/held_tables.hpp"
 
 namespace quorvel::py {
 
@@ -17,8 +21,18 @@ namespace quorvel::py {
 // exception set.
 PyTypeObject* make_table_set_type(PyObject* module);
 
-// A new instance owning `tables`; nullptr with an exception set.
-PyObject* wrap_table_set(const ModuleState& state, TableSet tables);
+// A new instance holding `tables`; nullptr with an exception set.
+PyObject* wrap_table_set(const ModuleState& state, HeldTables tables);
+
+// A new instance holding tables chosen for `message` under `root` (as
+// cached_definition_tables gives them), which pickles as from_definitions
+// does; nullptr with an exception set.
+PyObject* wrap_definition_tables(const ModuleState& state, std::shared_ptr<const TableSet> tables,
+                                 const std::string& root, const BufrMessage& message);
+
+// The tables an instance holds, shared; `table_set` must be an instance (see
+// convert_table_set).
+std::shared_ptr<const TableSet> shared_tables_of(PyObject* table_set);
 
 // The expansion of `descriptors` as a new list of int, or nullptr with the
 // expansion's error raised.
