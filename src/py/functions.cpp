@@ -19,6 +19,7 @@
 #include "py/support/without_gil.hpp"
 #include "py/tables/table_cache.hpp"
 #include "py/types/bufr_message_type.hpp"
+#include "py/types/message_type.hpp"
 #include "py/types/table_set_type.hpp"
 #include "py/values/object_sink.hpp"
 
@@ -293,6 +294,84 @@ PyObject* table_cache_counts(PyObject* module, PyObject* /*unused*/) {
   });
 }
 
+// Indexes and offsets stay far enough below 2**63 that adding a buffer's
+// length or a call's messages to them cannot overflow.
+constexpr std::uint64_t kMaxPosition = std::uint64_t{1} << 62;
+
+PyObject* next_messages_function(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
+                                 PyObject* kwnames) {
+  return guarded([&]() -> PyObject* {
+    const auto arguments = parse_arguments(
+        args, nargs, kwnames,
+        {"buffer", "start", "final", "first_index", "base_offset", "source", "definitions"},
+        "next_messages");
+    if (!arguments) {
+      return nullptr;
+    }
+    const auto& [buffer, start_object, final_object, index_object, offset_object, source_object,
+                 definitions_object] = *arguments;
+    const auto start = convert_unsigned(start_object, "start", PY_SSIZE_T_MAX);
+    if (!start) {
+      return nullptr;
+    }
+    const auto final = convert_bool(final_object, "final");
+    if (!final) {
+      return nullptr;
+    }
+    const auto first_index = convert_unsigned(index_object, "first_index", kMaxPosition);
+    if (!first_index) {
+      return nullptr;
+    }
+    const auto base_offset = convert_unsigned(offset_object, "base_offset", kMaxPosition);
+    if (!base_offset) {
+      return nullptr;
+    }
+    const auto source = convert_text_or_none(source_object, "source");
+    if (!source) {
+      return nullptr;
+    }
+    const auto definitions = convert_text_or_none(definitions_object, "definitions");
+    if (!definitions) {
+      return nullptr;
+    }
+    return next_messages(module_state(module), buffer, *start, *final, *first_index, *base_offset,
+                         *source, *definitions);
+  });
+}
+
+PyObject* restore_message_function(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
+                                   PyObject* kwnames) {
+  return guarded([&]() -> PyObject* {
+    const auto arguments =
+        parse_arguments(args, nargs, kwnames, {"data", "index", "offset", "source", "definitions"},
+                        "_restore_message");
+    if (!arguments) {
+      return nullptr;
+    }
+    const auto& [data, index_object, offset_object, source_object, definitions_object] = *arguments;
+    if (!convert_bytes(data, "data")) {
+      return nullptr;
+    }
+    const auto index = convert_unsigned(index_object, "index", kMaxPosition);
+    if (!index) {
+      return nullptr;
+    }
+    const auto offset = convert_unsigned(offset_object, "offset", kMaxPosition);
+    if (!offset) {
+      return nullptr;
+    }
+    const auto source = convert_text_or_none(source_object, "source");
+    if (!source) {
+      return nullptr;
+    }
+    const auto definitions = convert_text_or_none(definitions_object, "definitions");
+    if (!definitions) {
+      return nullptr;
+    }
+    return restore_message(module_state(module), data, *index, *offset, *source, *definitions);
+  });
+}
+
 }  // namespace
 
 PyMethodDef module_functions[] = {
@@ -316,6 +395,16 @@ PyMethodDef module_functions[] = {
     {"scan_messages", as_cfunction(scan_messages_function), METH_FASTCALL | METH_KEYWORDS,
      "scan_messages(data)\n--\n\n"},
     {"_table_cache_counts", table_cache_counts, METH_NOARGS, "_table_cache_counts()\n--\n\n"},
+    {"next_messages", as_cfunction(next_messages_function), METH_FASTCALL | METH_KEYWORDS,
+     "next_messages(buffer, start, final, first_index, base_offset, source, definitions)\n--\n\n"
+     "The messages of `buffer` from `start`, at most a few thousand:\n"
+     "(messages, next_start, problem). problem is None, (\"message\", offset, length,\n"
+     "reason) for a message that fails to parse, (\"more\", offset, needed) for one that\n"
+     "needs `needed` octets from offset, or (\"truncated\", offset, reason) when the\n"
+     "final buffer ends inside one. Offsets in it count from the buffer's start."},
+    {"_restore_message", as_cfunction(restore_message_function), METH_FASTCALL | METH_KEYWORDS,
+     "_restore_message(data, index, offset, source, definitions)\n--\n\n"
+     "A Message from its pickled form."},
     {nullptr, nullptr, 0, nullptr},
 };
 

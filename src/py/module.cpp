@@ -17,6 +17,8 @@
 #include "py/types/decoded_value_type.hpp"
 #include "py/types/descriptor_type.hpp"
 #include "py/types/element_definition_type.hpp"
+#include "py/types/message_error_type.hpp"
+#include "py/types/message_type.hpp"
 #include "py/types/sequence_definition_type.hpp"
 #include "py/types/table_set_type.hpp"
 
@@ -31,6 +33,9 @@ void for_each_type_slot(ModuleState& state, Visit visit) {
   visit(state.element_definition_type);
   visit(state.sequence_definition_type);
   visit(state.table_set_type);
+  visit(state.message_type);
+  visit(state.message_buffer_type);
+  visit(state.message_error_type);
 }
 
 int module_traverse(PyObject* module, visitproc visit, void* arg) {
@@ -83,6 +88,9 @@ int module_exec(PyObject* module) {
         add_type(module, state.sequence_definition_type, make_sequence_definition_type,
                  "SequenceDefinition") &&
         add_type(module, state.table_set_type, make_table_set_type, "TableSet") &&
+        add_type(module, state.message_type, make_message_type, "Message") &&
+        (state.message_buffer_type = make_message_buffer_type(module)) != nullptr &&
+        add_type(module, state.message_error_type, make_message_error_type, "MessageError") &&
         PyModule_AddFunctions(module, module_functions) == 0 &&
         add_constant(module, "ASSOCIATED_FIELD_CODE", to_python(kAssociatedFieldCode)) &&
         add_constant(module, "OPERATOR_NAME", to_python(kOperatorName)) &&

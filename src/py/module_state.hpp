@@ -22,6 +22,9 @@ struct ModuleState {
   PyTypeObject* element_definition_type = nullptr;
   PyTypeObject* sequence_definition_type = nullptr;
   PyTypeObject* table_set_type = nullptr;
+  PyTypeObject* message_type = nullptr;
+  PyTypeObject* message_buffer_type = nullptr;  // not in the module's namespace
+  PyTypeObject* message_error_type = nullptr;
   IdleMappings idle_mappings;
   // Made by exec and deleted by clear, so that the state stays trivially
   // destructible; shared by every thread using this module object.

@@ -16,6 +16,8 @@ CLASSES = [
     "ElementDefinition",
     "SequenceDefinition",
     "TableSet",
+    "Message",
+    "MessageError",
 ]
 FUNCTIONS = [
     "parse_bytes",
@@ -28,6 +30,8 @@ FUNCTIONS = [
     "decode_values_with_definitions",
     "scan_messages",
     "_table_cache_counts",
+    "next_messages",
+    "_restore_message",
 ]
 CONSTANTS = ["ASSOCIATED_FIELD_CODE", "OPERATOR_NAME", "BUFR_MESSAGE_FIELDS"]
 
@@ -42,6 +46,9 @@ def entry_points() -> set[str]:
         names.add(name)
         value = getattr(_quorvel, name)
         if isinstance(value, type):
+            # Members an exception class inherits (args, with_traceback) are
+            # Python's, not ours.
+            inherited = set().union(*(dir(base) for base in value.__mro__[1:]))
             names.update(f"{name}.{member}" for member in dir(value)
-                         if not member.startswith("_"))
+                         if not member.startswith("_") and member not in inherited)
     return names

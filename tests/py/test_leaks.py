@@ -18,6 +18,7 @@ import ctypes
 import functools
 import gc
 import os
+import pickle
 import tracemalloc
 from dataclasses import dataclass
 from typing import Callable, Iterable
@@ -408,6 +409,36 @@ def decode_loading_tables(paths):
     expect_raises(ValueError, lambda: decode_values_with_definitions(COMPRESSED,
                                                                      paths.missing_dir))
     expect_raises(TypeError, lambda: decode_values(UNCOMPRESSED, 3))
+
+
+READER_MEMBERS = [f"{cls.__name__}.{name}" for cls in (_quorvel.Message, _quorvel.MessageError)
+                  for name in dir(cls) if not name.startswith("_")
+                  and name not in dir(ValueError)]
+
+
+@scenario(3000, ["next_messages", "Message", "MessageError", *READER_MEMBERS])
+def read_messages_natively(paths):
+    for final in (True, False):
+        messages, _, problem = _quorvel.next_messages(
+            bytearray(TWO_MESSAGES + BAD_TERMINATOR + UNCOMPRESSED[:40]), 0, final, 0, 0, "f",
+            "d")
+        assert len(messages) == 2 and problem[0] == "message"
+        for message in messages:
+            read_all_attributes(message)
+            bytes(message.data)
+            pickle.loads(pickle.dumps(message))
+    *_, problem = _quorvel.next_messages(UNCOMPRESSED[:40], 0, False, 0, 0, None, None)
+    assert problem[0] == "more"
+    *_, problem = _quorvel.next_messages(UNCOMPRESSED[:40], 0, True, 0, 0, None, None)
+    assert problem[0] == "truncated"
+    expect_raises(ValueError, lambda: _quorvel.next_messages(b"", 1, True, 0, 0, None, None))
+    expect_raises(TypeError, lambda: _quorvel.next_messages("", 0, True, 0, 0, None, None))
+    expect_raises(_quorvel.MessageError,
+                  lambda: _quorvel._restore_message(BAD_TERMINATOR, 0, 0, None, None))
+    error = _quorvel.MessageError("f", 1, 2, "bad", 1001, 3, 0)
+    read_all_attributes(error)
+    pickle.loads(pickle.dumps(error))
+    expect_raises(TypeError, lambda: _quorvel.MessageError("f", 1, 2, "bad", line=3))
 
 
 # ---- Tests -----------------------------------------------------------------------------

@@ -51,6 +51,24 @@ std::optional<std::string> convert_path(PyObject* object, const char* name) {
   return path;
 }
 
+std::optional<PyObject*> convert_text_or_none(PyObject* object, const char* name) {
+  if (object != Py_None && !PyUnicode_Check(object)) {
+    set_argument_error(PyExc_TypeError, name,
+                       fmt::format("expected str or None, got {}", type_name(object)));
+    return std::nullopt;
+  }
+  return object;
+}
+
+std::optional<bool> convert_bool(PyObject* object, const char* name) {
+  if (!PyBool_Check(object)) {
+    set_argument_error(PyExc_TypeError, name,
+                       fmt::format("expected bool, got {}", type_name(object)));
+    return std::nullopt;
+  }
+  return object == Py_True;
+}
+
 std::optional<std::uint64_t> convert_unsigned(PyObject* object, const char* name,
                                               std::uint64_t max) {
   if (!PyIndex_Check(object)) {

@@ -27,6 +27,12 @@ std::optional<std::span<const std::uint8_t>> convert_bytes(PyObject* object, con
 // A `str` (or subclass), encoded for the file system.
 std::optional<std::string> convert_path(PyObject* object, const char* name);
 
+// A `str` or None, borrowed as it is.
+std::optional<PyObject*> convert_text_or_none(PyObject* object, const char* name);
+
+// True or False.
+std::optional<bool> convert_bool(PyObject* object, const char* name);
+
 // An int (or any object with __index__) from 0 to `max`.
 std::optional<std::uint64_t> convert_unsigned(PyObject* object, const char* name,
                                               std::uint64_t max);

@@ -1,5 +1,8 @@
 #include "py/support/raise.hpp"
 
+#include "py/support/boxed.hpp"
+#include "py/support/py_ref.hpp"
+
 namespace quorvel::py {
 
 PyObject* raise_error(const BufrError& error) {
@@ -22,6 +25,29 @@ PyObject* raise_os_error(const OsError& error) {
     return nullptr;
   }
   PyErr_SetString(PyExc_OSError, describe_os_error(error.code).c_str());
+  return nullptr;
+}
+
+PyObject* raise_message_error(const ModuleState& state, const MessagePlace& place,
+                              const BufrError& error, const DecodeWhere& where) {
+  if (std::holds_alternative<error::Interrupted>(error.kind())) {
+    return raise_error(error);
+  }
+  const auto or_none = [&](auto value) {
+    return where.known ? to_python(value) : PyRef::borrow(Py_None).release();
+  };
+  PyRef arguments = PyRef::steal(
+      Py_BuildValue("(ONNNNNN)", place.source != nullptr ? place.source : Py_None,
+                    to_python(place.index), to_python(place.offset), to_python(error.message()),
+                    or_none(where.descriptor), or_none(where.position), or_none(where.subset)));
+  if (!arguments) {
+    return nullptr;
+  }
+  PyRef exception = PyRef::steal(PyObject_Call(
+      reinterpret_cast<PyObject*>(state.message_error_type), arguments.get(), nullptr));
+  if (exception) {
+    PyErr_SetObject(reinterpret_cast<PyObject*>(state.message_error_type), exception.get());
+  }
   return nullptr;
 }
 

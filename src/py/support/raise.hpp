@@ -4,8 +4,11 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <cstdint>
+
 #include "core/base/bufr_error.hpp"
 #include "core/base/file_io.hpp"
+#include "py/module_state.hpp"
 
 namespace quorvel::py {
 
@@ -17,5 +20,28 @@ PyObject* raise_error(const BufrError& error);
 // OSError("<description> (os error N)") for a failed file read, except for a
 // read interrupted by a signal whose handler raised: that exception stays.
 PyObject* raise_os_error(const OsError& error);
+
+// Where a decode failed: the descriptor being read, its position among those
+// the walk visited in the subset, and the subset (0-based); `known` is false
+// when the failure lies before or outside the walk.
+struct DecodeWhere {
+  std::uint32_t descriptor = 0;
+  std::uint64_t position = 0;
+  std::uint32_t subset = 0;
+  bool known = false;
+};
+
+// Which message an error concerns: its source (a str, or None for bytes),
+// borrowed for the call, its index and offset.
+struct MessagePlace {
+  PyObject* source = nullptr;
+  std::uint64_t index = 0;
+  std::uint64_t offset = 0;
+};
+
+// MessageError for `error` in the message at `place`, naming the descriptor
+// when `where` knows it; an interrupted work as raise_error. Returns nullptr.
+PyObject* raise_message_error(const ModuleState& state, const MessagePlace& place,
+                              const BufrError& error, const DecodeWhere& where = {});
 
 }  // namespace quorvel::py

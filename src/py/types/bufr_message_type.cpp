@@ -25,35 +25,10 @@ PyObject* bufr_message_repr(PyObject* self) {
 }
 
 PyGetSetDef bufr_message_getset[] = {
-    QV_FIELD(BufrMessage, total_length),
-    QV_FIELD(BufrMessage, edition),
-    QV_FIELD(BufrMessage, section1_length),
-    QV_FIELD(BufrMessage, master_table_number),
-    QV_FIELD(BufrMessage, originating_centre),
-    QV_FIELD(BufrMessage, originating_subcentre),
-    QV_FIELD(BufrMessage, update_sequence_number),
-    QV_FIELD(BufrMessage, local_section_present),
-    QV_FIELD(BufrMessage, data_category),
-    QV_FIELD(BufrMessage, international_data_subcategory),
-    QV_FIELD(BufrMessage, local_data_subcategory),
-    QV_FIELD(BufrMessage, master_tables_version_number),
-    QV_FIELD(BufrMessage, local_tables_version_number),
-    QV_FIELD(BufrMessage, typical_year),
-    QV_FIELD(BufrMessage, typical_month),
-    QV_FIELD(BufrMessage, typical_day),
-    QV_FIELD(BufrMessage, typical_hour),
-    QV_FIELD(BufrMessage, typical_minute),
-    QV_FIELD(BufrMessage, typical_second),
-    QV_FIELD(BufrMessage, section2_length),
-    QV_FIELD(BufrMessage, section3_length),
-    QV_FIELD(BufrMessage, number_of_subsets),
-    QV_FIELD(BufrMessage, observed_data),
-    QV_FIELD(BufrMessage, compressed_data),
-    QV_FIELD(BufrMessage, unexpanded_descriptors),
-    QV_FIELD(BufrMessage, section4_length),
-    QV_FIELD(BufrMessage, section4_data_offset),
-    QV_FIELD(BufrMessage, section4_data_length),
-    PyGetSetDef{nullptr, nullptr, nullptr, nullptr, nullptr},
+#define QV_BUFR_MESSAGE_GETTER(name) QV_FIELD(BufrMessage, name),
+    QV_BUFR_MESSAGE_FIELDS(QV_BUFR_MESSAGE_GETTER)
+#undef QV_BUFR_MESSAGE_GETTER
+        PyGetSetDef{nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
 PyType_Slot bufr_message_slots[] = {

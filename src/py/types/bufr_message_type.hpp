@@ -8,6 +8,38 @@
 #include "core/message/section_parser.hpp"
 #include "py/module_state.hpp"
 
+// Every field of BufrMessage, in the order the class shows them; X(name) per
+// field. Message shows the same fields under the same names.
+#define QV_BUFR_MESSAGE_FIELDS(X)   \
+  X(total_length)                   \
+  X(edition)                        \
+  X(section1_length)                \
+  X(master_table_number)            \
+  X(originating_centre)             \
+  X(originating_subcentre)          \
+  X(update_sequence_number)         \
+  X(local_section_present)          \
+  X(data_category)                  \
+  X(international_data_subcategory) \
+  X(local_data_subcategory)         \
+  X(master_tables_version_number)   \
+  X(local_tables_version_number)    \
+  X(typical_year)                   \
+  X(typical_month)                  \
+  X(typical_day)                    \
+  X(typical_hour)                   \
+  X(typical_minute)                 \
+  X(typical_second)                 \
+  X(section2_length)                \
+  X(section3_length)                \
+  X(number_of_subsets)              \
+  X(observed_data)                  \
+  X(compressed_data)                \
+  X(unexpanded_descriptors)         \
+  X(section4_length)                \
+  X(section4_data_offset)           \
+  X(section4_data_length)
+
 namespace quorvel::py {
 
 // A new reference to the class, made for `module`, or nullptr with an

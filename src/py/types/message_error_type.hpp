@@ -1,0 +1,15 @@
+// MessageError: the ValueError of one message of a file (or of bytes) that
+// could not be parsed or decoded, naming the source, the message's index and
+// offset, and for a decode the descriptor it failed at.
+#pragma once
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+namespace quorvel::py {
+
+// A new reference to the exception class, made for `module`, or nullptr with
+// an exception set.
+PyTypeObject* make_message_error_type(PyObject* module);
+
+}  // namespace quorvel::py
