@@ -37,10 +37,6 @@ Expected<std::size_t> find_marker(std::span<const std::uint8_t> chunk, std::size
 
 }  // namespace
 
-Expected<BufrMessage> parse_for_reader(std::span<const std::uint8_t> message) {
-  return parse_message(message);
-}
-
 Expected<ChunkScan> scan_chunk(std::span<const std::uint8_t> chunk, std::size_t start, bool last,
                                std::uint64_t base_offset, Interrupt interrupt) {
   ChunkScan scan;
@@ -80,7 +76,7 @@ Expected<ChunkScan> scan_chunk(std::span<const std::uint8_t> chunk, std::size_t 
       return stop(ChunkStop::truncated, marker, declared, chunk.size(),
                   BufrError::section_truncated(0, base_offset + marker));
     }
-    auto header = parse_for_reader(chunk.subspan(marker, declared));
+    auto header = parse_message_any_edition(chunk.subspan(marker, declared));
     if (!header) {
       return stop(ChunkStop::message, marker, declared, marker + declared,
                   std::move(header).error());

@@ -17,9 +17,6 @@
 
 namespace quorvel {
 
-// The header a reader takes from the octets of one message.
-Expected<BufrMessage> parse_for_reader(std::span<const std::uint8_t> message);
-
 struct ChunkMessage {
   std::size_t start = 0;  // offset of the marker in the chunk
   BufrMessage header;     // header.total_length octets from `start`

@@ -340,7 +340,7 @@ PyObject* restore_message(const ModuleState& state, PyObject* data, std::uint64_
     return nullptr;
   }
   const std::span<const std::uint8_t> octets = octets_of(buffer.get());
-  auto header = without_gil([&] { return parse_for_reader(octets); });
+  auto header = without_gil([&] { return parse_message_any_edition(octets); });
   if (!header) {
     return raise_message_error(state, MessagePlace{source, index, offset}, header.error());
   }
