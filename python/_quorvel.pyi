@@ -72,6 +72,7 @@ class BufrMessage:
     def section4_data_offset(self) -> int: ...
     @property
     def section4_data_length(self) -> int: ...
+    def __reduce__(self) -> tuple[Any, tuple[Any, ...]]: ...
 
 @final
 class DecodedValue:
@@ -83,6 +84,9 @@ class DecodedValue:
     @property
     def name(self) -> str:
         """The Table B name; "associatedField" or "operator" for those two kinds."""
+    @property
+    def unit(self) -> str:
+        """The Table B unit; "" for an associated field or an operator."""
     @property
     def raw(self) -> int | None:
         """The unscaled integer read from the data; None for text."""
@@ -98,6 +102,7 @@ class DecodedValue:
     @property
     def data(self) -> str | float | None:
         """``raw_text``, else ``raw_meaning``, else ``raw_value``."""
+    def __reduce__(self) -> tuple[Any, tuple[Any, ...]]: ...
 
 @final
 class Descriptor:
@@ -249,7 +254,26 @@ class Message:
     def section4_data_offset(self) -> int: ...
     @property
     def section4_data_length(self) -> int: ...
+    def decode(self, tables: TableSet | None = None) -> DecodedMessage:
+        """The values, decoded with ``tables``, or with the tables the header names
+        under the definitions root."""
     def __reduce__(self) -> tuple[object, tuple[bytes, int, int, str | None, str | None]]: ...
+
+@final
+class DecodedMessage:
+    """The values of one Message: flat, and by subset."""
+
+    @property
+    def message(self) -> Message: ...
+    @property
+    def tables(self) -> TableSet: ...
+    @property
+    def values(self) -> list[DecodedValue]:
+        """Every value in decoding order, as a new list."""
+    @property
+    def subsets(self) -> list[list[DecodedValue]]:
+        """The values of each subset, as new lists of the same objects."""
+    def __len__(self) -> int: ...
 
 class MessageError(ValueError):
     """A message that could not be read or decoded: where it lies and why."""

@@ -1,14 +1,20 @@
-"""quorvel: an exact, fast reader of WMO FM-94 BUFR edition-4 messages.
+"""quorvel: an exact, fast reader of WMO FM-94 BUFR messages.
 
-The work is done by the native module ``_quorvel``; this package re-exports
-its classes and functions and adds the ``quorvel`` command line.
+``read_messages`` is where most work starts: it gives the messages of a
+file, a buffer or a stream one by one (editions 2, 3 and 4), and each
+``Message`` decodes with the tables its header names. The native module
+``_quorvel`` does the work; this package re-exports its classes and
+functions and adds the ``quorvel`` command line.
 """
 
 from _quorvel import (
     BufrMessage,
+    DecodedMessage,
     DecodedValue,
     Descriptor,
     ElementDefinition,
+    Message,
+    MessageError,
     SequenceDefinition,
     TableSet,
     decode_values,
@@ -21,11 +27,17 @@ from _quorvel import (
     parse_file,
 )
 
+from quorvel._reader import MessageWarning, read_messages
+
 __all__ = [
     "BufrMessage",
+    "DecodedMessage",
     "DecodedValue",
     "Descriptor",
     "ElementDefinition",
+    "Message",
+    "MessageError",
+    "MessageWarning",
     "SequenceDefinition",
     "TableSet",
     "decode_values",
@@ -36,4 +48,5 @@ __all__ = [
     "parse_all_file",
     "parse_bytes",
     "parse_file",
+    "read_messages",
 ]

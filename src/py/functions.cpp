@@ -19,6 +19,7 @@
 #include "py/support/without_gil.hpp"
 #include "py/tables/table_cache.hpp"
 #include "py/types/bufr_message_type.hpp"
+#include "py/types/decoded_value_type.hpp"
 #include "py/types/message_type.hpp"
 #include "py/types/table_set_type.hpp"
 #include "py/values/object_sink.hpp"
@@ -374,6 +375,32 @@ PyObject* restore_message_function(PyObject* module, PyObject* const* args, Py_s
 
 }  // namespace
 
+PyObject* restore_bufr_message_function(PyObject* module, PyObject* const* args,
+                                        Py_ssize_t nargs, PyObject* kwnames) {
+  return guarded([&]() -> PyObject* {
+    const auto arguments =
+        parse_arguments(args, nargs, kwnames, {"fields"}, "_restore_bufr_message");
+    if (!arguments) {
+      return nullptr;
+    }
+    return restore_bufr_message(module_state(module), (*arguments)[0]);
+  });
+}
+
+PyObject* restore_decoded_value_function(PyObject* module, PyObject* const* args,
+                                         Py_ssize_t nargs, PyObject* kwnames) {
+  return guarded([&]() -> PyObject* {
+    const auto arguments = parse_arguments(
+        args, nargs, kwnames,
+        {"descriptor", "name", "unit", "raw", "raw_value", "raw_text", "raw_meaning"},
+        "_restore_decoded_value");
+    if (!arguments) {
+      return nullptr;
+    }
+    return restore_decoded_value(module_state(module), arguments->data());
+  });
+}
+
 PyMethodDef module_functions[] = {
     {"parse_bytes", as_cfunction(parse_bytes), METH_FASTCALL | METH_KEYWORDS,
      "parse_bytes(data)\n--\n\n"},
@@ -405,6 +432,14 @@ PyMethodDef module_functions[] = {
     {"_restore_message", as_cfunction(restore_message_function), METH_FASTCALL | METH_KEYWORDS,
      "_restore_message(data, index, offset, source, definitions)\n--\n\n"
      "A Message from its pickled form."},
+    {"_restore_bufr_message", as_cfunction(restore_bufr_message_function),
+     METH_FASTCALL | METH_KEYWORDS, "_restore_bufr_message(fields)\n--\n\n"
+     "A BufrMessage from its pickled form."},
+    {"_restore_decoded_value", as_cfunction(restore_decoded_value_function),
+     METH_FASTCALL | METH_KEYWORDS,
+     "_restore_decoded_value(descriptor, name, unit, raw, raw_value, raw_text, raw_meaning)"
+     "\n--\n\n"
+     "A DecodedValue from its pickled form."},
     {nullptr, nullptr, 0, nullptr},
 };
 

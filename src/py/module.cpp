@@ -13,7 +13,9 @@
 #include "py/support/boxed.hpp"
 #include "py/support/py_ref.hpp"
 #include "py/tables/table_cache.hpp"
+#include "py/values/slab_allocator.hpp"
 #include "py/types/bufr_message_type.hpp"
+#include "py/types/decoded_message_type.hpp"
 #include "py/types/decoded_value_type.hpp"
 #include "py/types/descriptor_type.hpp"
 #include "py/types/element_definition_type.hpp"
@@ -36,6 +38,7 @@ void for_each_type_slot(ModuleState& state, Visit visit) {
   visit(state.message_type);
   visit(state.message_buffer_type);
   visit(state.message_error_type);
+  visit(state.decoded_message_type);
 }
 
 int module_traverse(PyObject* module, visitproc visit, void* arg) {
@@ -54,6 +57,8 @@ int module_clear(PyObject* module) {
   state.idle_mappings.close();
   delete state.table_cache;
   state.table_cache = nullptr;
+  delete state.restored_values;
+  state.restored_values = nullptr;
   return 0;
 }
 
@@ -79,6 +84,7 @@ int module_exec(PyObject* module) {
   return guarded([&]() -> int {
     ModuleState& state = *new (PyModule_GetState(module)) ModuleState();
     state.table_cache = new TableCache();
+    state.restored_values = new SlabAllocator(state.idle_mappings);
     const bool added =
         add_type(module, state.bufr_message_type, make_bufr_message_type, "BufrMessage") &&
         add_type(module, state.decoded_value_type, make_decoded_value_type, "DecodedValue") &&
@@ -91,6 +97,7 @@ int module_exec(PyObject* module) {
         add_type(module, state.message_type, make_message_type, "Message") &&
         (state.message_buffer_type = make_message_buffer_type(module)) != nullptr &&
         add_type(module, state.message_error_type, make_message_error_type, "MessageError") &&
+        add_type(module, state.decoded_message_type, make_decoded_message_type, "DecodedMessage") &&
         PyModule_AddFunctions(module, module_functions) == 0 &&
         add_constant(module, "ASSOCIATED_FIELD_CODE", to_python(kAssociatedFieldCode)) &&
         add_constant(module, "OPERATOR_NAME", to_python(kOperatorName)) &&

@@ -14,6 +14,7 @@
 namespace quorvel::py {
 
 class TableCache;
+class SlabAllocator;
 
 struct ModuleState {
   PyTypeObject* bufr_message_type = nullptr;
@@ -25,10 +26,14 @@ struct ModuleState {
   PyTypeObject* message_type = nullptr;
   PyTypeObject* message_buffer_type = nullptr;  // not in the module's namespace
   PyTypeObject* message_error_type = nullptr;
+  PyTypeObject* decoded_message_type = nullptr;
   IdleMappings idle_mappings;
   // Made by exec and deleted by clear, so that the state stays trivially
   // destructible; shared by every thread using this module object.
   TableCache* table_cache = nullptr;
+  // Room for DecodedValues made by unpickling, a slab shared by many; made by
+  // exec and deleted by clear.
+  SlabAllocator* restored_values = nullptr;
 };
 
 // CPython zeroes the state before exec and frees it without a destructor.

@@ -18,6 +18,7 @@ CLASSES = [
     "TableSet",
     "Message",
     "MessageError",
+    "DecodedMessage",
 ]
 FUNCTIONS = [
     "parse_bytes",
@@ -32,6 +33,8 @@ FUNCTIONS = [
     "_table_cache_counts",
     "next_messages",
     "_restore_message",
+    "_restore_bufr_message",
+    "_restore_decoded_value",
 ]
 CONSTANTS = ["ASSOCIATED_FIELD_CODE", "OPERATOR_NAME", "BUFR_MESSAGE_FIELDS"]
 

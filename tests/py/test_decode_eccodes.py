@@ -103,9 +103,12 @@ REFUSED = {
         "decoders reach the last 6 bits with a field left to read"),
 }
 
-# (file under bufr/, message index): why the values differ. None at present:
-# every message that both decoders read gives the same values.
-DIFFERING: dict = {}
+# (file under bufr/, message index): why the values differ.
+DIFFERING = {
+    ("geo-bufr/edition3/substituted.bufr", 0): (
+        "its bitmap (0 31 031 after 2 22 000) has no 2 36 000 before it, so our 2 23 255 "
+        "markers refer to nothing; ecCodes takes that bitmap and reads 20 substituted values"),
+}
 
 
 def message_files():
@@ -222,7 +225,10 @@ HEADER_KEYS = {
 
 def earlier_edition_cases():
     root = SHARED_DATA / "bufr"
-    cases = [pytest.param(name, index, id=f"{name}#{index}")
+    cases = [pytest.param(name, index, id=f"{name}#{index}",
+                          marks=[pytest.mark.xfail(raises=AssertionError, strict=True,
+                                                   reason=DIFFERING[name, index])]
+                          if (name, index) in DIFFERING else [])
              for name in EARLIER_EDITIONS if (root / name).is_file()
              for index, _ in enumerate(split_messages((root / name).read_bytes()))]
     return cases or [pytest.param(None, None, marks=pytest.mark.skip(reason="no shared data"))]

@@ -441,6 +441,25 @@ def read_messages_natively(paths):
     expect_raises(TypeError, lambda: _quorvel.MessageError("f", 1, 2, "bad", line=3))
 
 
+DECODED_MEMBERS = [f"DecodedMessage.{name}" for name in dir(_quorvel.DecodedMessage)
+                   if not name.startswith("_")]
+
+
+@scenario(2000, ["DecodedMessage", *DECODED_MEMBERS])
+def decode_read_messages(paths):
+    messages, _, _ = _quorvel.next_messages(TWO_MESSAGES, 0, True, 0, 0, "f", paths.definitions)
+    decoded = messages[1].decode()
+    read_all_attributes(decoded)
+    assert len(decoded) == 3 * SUBSETS and len(decoded.subsets) == SUBSETS
+    with_tables = messages[0].decode(tables=loaded_tables(paths.table_dir))
+    assert sum(map(len, with_tables.subsets)) == len(with_tables)
+    pickle.loads(pickle.dumps(with_tables.values))
+    unknown, _, _ = _quorvel.next_messages(UNKNOWN_ELEMENT, 0, True, 0, 0, None, None)
+    expect_raises(_quorvel.MessageError,
+                  lambda: unknown[0].decode(tables=loaded_tables(paths.table_dir)))
+    expect_raises(TypeError, lambda: messages[0].decode(tables=paths.table_dir))
+
+
 # ---- Tests -----------------------------------------------------------------------------
 
 def test_every_entry_point_is_exercised():

@@ -28,7 +28,7 @@ class CompressedLayout {
     NumericRead how;
     how.width = width;
     how.missing_allowed = false;
-    return read_numeric_column(kAssociatedFieldCode, kAssociatedFieldName, how, false);
+    return read_numeric_column(kAssociatedFieldCode, kAssociatedFieldName, {}, how, false);
   }
 
   // The bitmap takes the first subset's value, or 0 when there is none.
@@ -94,11 +94,12 @@ class CompressedLayout {
     if (element.is_text) {
       return read_text_column(element);
     }
-    return read_numeric_column(element.code, element.name, numeric_read(element, state_), true);
+    return read_numeric_column(element.code, element.name, element.unit,
+                               numeric_read(element, state_), true);
   }
 
-  Status read_numeric_column(std::uint32_t code, std::string_view name, const NumericRead& how,
-                             bool with_meanings) {
+  Status read_numeric_column(std::uint32_t code, std::string_view name, std::string_view unit,
+                             const NumericRead& how, bool with_meanings) {
     texts_.clear();
     QV_ASSIGN_OR_RETURN(const std::uint64_t reference_raw, reader_.read_bits(how.width));
     QV_ASSIGN_OR_RETURN(const std::uint64_t increment_width, reader_.read_bits(6));
@@ -110,6 +111,7 @@ class CompressedLayout {
     DecodedValue value;
     value.descriptor = code;
     value.name = name;
+    value.unit = unit;
     value.has_raw = true;
     // Each entry is written once, meaning included.
     const auto complete = [&](std::uint64_t increment, bool missing) -> Status {
@@ -144,7 +146,7 @@ class CompressedLayout {
         increment_missing <= std::numeric_limits<std::uint64_t>::max() - reference_raw) {
       // Every increment is there and no sum leaves 64 bits: the common case,
       // read without checks per entry.
-      read_increments(code, name, reference_raw, reference_missing, increment_bits,
+      read_increments(code, name, unit, reference_raw, reference_missing, increment_bits,
                       increment_missing, how,
                       with_meanings ? tables_.find_code_table(code) : nullptr);
       return hand_over();
@@ -166,6 +168,7 @@ class CompressedLayout {
     const std::uint64_t raw = value.raw;
     const double raw_value = value.raw_value;
     const std::string_view name = value.name;
+    const std::string_view unit = value.unit;
     const std::string_view meaning = value.meaning;
     const std::uint32_t descriptor = value.descriptor;
     const std::uint32_t text = value.text;
@@ -176,6 +179,7 @@ class CompressedLayout {
       entry.raw = raw;
       entry.raw_value = raw_value;
       entry.name = name;
+      entry.unit = unit;
       entry.meaning = meaning;
       entry.descriptor = descriptor;
       entry.text = text;
@@ -187,10 +191,10 @@ class CompressedLayout {
 
   // Fills column_ from the increments that follow, all of which the caller
   // has checked are present and keep reference + increment within 64 bits.
-  void read_increments(std::uint32_t code, std::string_view name, std::uint64_t reference_raw,
-                       bool reference_missing, std::uint32_t increment_bits,
-                       std::uint64_t increment_missing, const NumericRead& how,
-                       const CodeTable* meanings) {
+  void read_increments(std::uint32_t code, std::string_view name, std::string_view unit,
+                       std::uint64_t reference_raw, bool reference_missing,
+                       std::uint32_t increment_bits, std::uint64_t increment_missing,
+                       const NumericRead& how, const CodeTable* meanings) {
     // Scaled values in 64-bit arithmetic when the largest and smallest sums fit.
     const __int128 lowest = how.reference + static_cast<__int128>(reference_raw);
     const __int128 highest = lowest + static_cast<__int128>(increment_missing);
@@ -201,6 +205,7 @@ class CompressedLayout {
       const std::uint64_t increment = reader_.read_present_bits(increment_bits);
       // Field by field, as in fill_column.
       entry.name = name;
+      entry.unit = unit;
       entry.descriptor = code;
       entry.text = DecodedValue::kNoText;
       entry.has_raw = true;
@@ -236,6 +241,7 @@ class CompressedLayout {
     DecodedValue value;
     value.descriptor = element.code;
     value.name = element.name;
+    value.unit = element.unit;
     value.has_raw_value = true;
     // Every subset holds the reference text: keep it once.
     std::uint32_t shared_text = DecodedValue::kNoText;

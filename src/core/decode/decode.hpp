@@ -34,6 +34,9 @@ class ValueSink {
   // is subset by subset across them. No column comes without subsets.
   virtual Status column(std::span<const DecodedValue> column,
                         std::span<const std::string> texts) = 0;
+
+  // Uncompressed data: subset `subset` (from 0) begins; its values follow.
+  virtual Status begin_subset(std::uint32_t /*subset*/) { return {}; }
 };
 
 Status decode_uncompressed(std::span<const std::uint32_t> descriptors, std::uint32_t subsets,

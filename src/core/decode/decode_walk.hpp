@@ -93,14 +93,16 @@ inline constexpr std::string_view kTextUnit = "CCITT IA5";
 struct ElementFields {
   std::uint32_t code = 0;
   std::string_view name;
+  std::string_view unit;
   bool is_text = false;
   std::int32_t scale = 0;
   std::int64_t reference = 0;
   std::uint32_t width = 0;
 
   static ElementFields of(const ElementDefinition& definition) {
-    return ElementFields{definition.code,  definition.name,      definition.unit == kTextUnit,
-                         definition.scale, definition.reference, definition.width};
+    return ElementFields{
+        definition.code,  definition.name,      definition.unit, definition.unit == kTextUnit,
+        definition.scale, definition.reference, definition.width};
   }
 };
 

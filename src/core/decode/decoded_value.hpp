@@ -24,6 +24,7 @@ struct DecodedValue {
   // Borrowed from the TableSet used for the decode (or one of the names
   // above): valid while that TableSet lives.
   std::string_view name;
+  std::string_view unit;     // the Table B unit; empty for the names above
   std::string_view meaning;  // meaningful when has_meaning
   std::uint32_t descriptor = 0;
   std::uint32_t text = kNoText;  // index into DecodedValues::texts

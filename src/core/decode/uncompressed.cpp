@@ -65,6 +65,7 @@ class UncompressedLayout {
     DecodedValue value;
     value.descriptor = element.code;
     value.name = element.name;
+    value.unit = element.unit;
     if (element.is_text) {
       const std::uint32_t width = text_read_width(element, state_);
       QV_TRY(reader_.read_bytes(width, octets_));
@@ -119,6 +120,7 @@ Status decode_uncompressed(std::span<const std::uint32_t> descriptors, std::uint
   for (std::uint32_t subset = 0; subset < subsets; ++subset) {
     state.reset();
     walk.start_subset(subset);
+    QV_TRY(sink.begin_subset(subset));
     QV_TRY(walk.walk(descriptors, 0));
   }
   return {};

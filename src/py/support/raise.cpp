@@ -29,7 +29,8 @@ PyObject* raise_os_error(const OsError& error) {
 }
 
 PyObject* raise_message_error(const ModuleState& state, const MessagePlace& place,
-                              const BufrError& error, const DecodeWhere& where) {
+                              const BufrError& error, const DecodeWhere& where,
+                              bool compressed) {
   if (std::holds_alternative<error::Interrupted>(error.kind())) {
     return raise_error(error);
   }
@@ -39,7 +40,8 @@ PyObject* raise_message_error(const ModuleState& state, const MessagePlace& plac
   PyRef arguments = PyRef::steal(
       Py_BuildValue("(ONNNNNN)", place.source != nullptr ? place.source : Py_None,
                     to_python(place.index), to_python(place.offset), to_python(error.message()),
-                    or_none(where.descriptor), or_none(where.position), or_none(where.subset)));
+                    or_none(where.descriptor), or_none(where.position),
+                    compressed ? PyRef::borrow(Py_None).release() : or_none(where.subset)));
   if (!arguments) {
     return nullptr;
   }

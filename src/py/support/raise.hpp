@@ -8,6 +8,7 @@
 
 #include "core/base/bufr_error.hpp"
 #include "core/base/file_io.hpp"
+#include "core/decode/decode_walk.hpp"
 #include "py/module_state.hpp"
 
 namespace quorvel::py {
@@ -21,16 +22,6 @@ PyObject* raise_error(const BufrError& error);
 // read interrupted by a signal whose handler raised: that exception stays.
 PyObject* raise_os_error(const OsError& error);
 
-// Where a decode failed: the descriptor being read, its position among those
-// the walk visited in the subset, and the subset (0-based); `known` is false
-// when the failure lies before or outside the walk.
-struct DecodeWhere {
-  std::uint32_t descriptor = 0;
-  std::uint64_t position = 0;
-  std::uint32_t subset = 0;
-  bool known = false;
-};
-
 // Which message an error concerns: its source (a str, or None for bytes),
 // borrowed for the call, its index and offset.
 struct MessagePlace {
@@ -40,8 +31,11 @@ struct MessagePlace {
 };
 
 // MessageError for `error` in the message at `place`, naming the descriptor
-// when `where` knows it; an interrupted work as raise_error. Returns nullptr.
+// when `where` knows it, and its subset unless the data were compressed (one
+// walk serves every subset then); an interrupted work as raise_error.
+// Returns nullptr.
 PyObject* raise_message_error(const ModuleState& state, const MessagePlace& place,
-                              const BufrError& error, const DecodeWhere& where = {});
+                              const BufrError& error, const DecodeWhere& where = {},
+                              bool compressed = false);
 
 }  // namespace quorvel::py

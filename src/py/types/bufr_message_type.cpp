@@ -4,8 +4,12 @@
 #include <fmt/ranges.h>
 
 #include <iterator>
+#include <limits>
+#include <type_traits>
+#include <vector>
 
 #include "py/support/boxed.hpp"
+#include "py/support/converters.hpp"
 #include "py/support/py_ref.hpp"
 
 namespace quorvel::py {
@@ -31,7 +35,62 @@ PyGetSetDef bufr_message_getset[] = {
         PyGetSetDef{nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
+// (module._restore_bufr_message, (fields,)): a header pickles by its values.
+PyObject* bufr_message_reduce(PyObject* self, PyObject* /*unused*/) {
+  constexpr auto count = static_cast<Py_ssize_t>(std::size(bufr_message_getset) - 1);
+  PyRef fields = PyRef::steal(PyTuple_New(count));
+  if (!fields) {
+    return nullptr;
+  }
+  for (Py_ssize_t i = 0; i < count; ++i) {
+    PyObject* value = bufr_message_getset[i].get(self, nullptr);
+    if (value == nullptr) {
+      return nullptr;
+    }
+    PyTuple_SET_ITEM(fields.get(), i, value);
+  }
+  PyObject* module = PyType_GetModuleByDef(Py_TYPE(self), &module_def);
+  if (module == nullptr) {
+    return nullptr;
+  }
+  PyRef restore = PyRef::steal(PyObject_GetAttrString(module, "_restore_bufr_message"));
+  if (!restore) {
+    return nullptr;
+  }
+  return Py_BuildValue("(O(O))", restore.get(), fields.get());
+}
+
+PyMethodDef bufr_message_methods[] = {
+    {"__reduce__", bufr_message_reduce, METH_NOARGS, nullptr},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+// One field of a restored header, checked against its C++ type.
+template <class Field>
+bool restore_field(PyObject* value, const char* name, Field& field) {
+  if constexpr (std::is_same_v<Field, bool>) {
+    const auto flag = convert_bool(value, name);
+    if (flag) {
+      field = *flag;
+    }
+    return flag.has_value();
+  } else if constexpr (std::is_same_v<Field, std::vector<std::uint32_t>>) {
+    auto codes = convert_descriptors(value, name);
+    if (codes) {
+      field = std::move(*codes);
+    }
+    return codes.has_value();
+  } else {
+    const auto number = convert_unsigned(value, name, std::numeric_limits<Field>::max());
+    if (number) {
+      field = static_cast<Field>(*number);
+    }
+    return number.has_value();
+  }
+}
+
 PyType_Slot bufr_message_slots[] = {
+    {Py_tp_methods, bufr_message_methods},
     {Py_tp_dealloc, reinterpret_cast<void*>(boxed_dealloc<BufrMessage>)},
     {Py_tp_repr, reinterpret_cast<void*>(bufr_message_repr)},
     {Py_tp_getset, bufr_message_getset},
@@ -56,6 +115,25 @@ PyTypeObject* make_bufr_message_type(PyObject* module) {
 
 PyObject* wrap_bufr_message(const ModuleState& state, BufrMessage message) {
   return box(state.bufr_message_type, std::move(message));
+}
+
+PyObject* restore_bufr_message(const ModuleState& state, PyObject* fields) {
+  constexpr auto count = static_cast<Py_ssize_t>(std::size(bufr_message_getset) - 1);
+  if (!PyTuple_Check(fields) || PyTuple_GET_SIZE(fields) != count) {
+    return set_argument_error(PyExc_TypeError, "fields",
+                              fmt::format("expected a tuple of {} values", count));
+  }
+  BufrMessage message;
+  Py_ssize_t i = 0;
+  bool restored = true;
+#define QV_RESTORE_FIELD(name) \
+  restored = restored && restore_field(PyTuple_GET_ITEM(fields, i++), #name, message.name);
+  QV_BUFR_MESSAGE_FIELDS(QV_RESTORE_FIELD)
+#undef QV_RESTORE_FIELD
+  if (!restored) {
+    return nullptr;
+  }
+  return wrap_bufr_message(state, std::move(message));
 }
 
 PyObject* bufr_message_field_names() {

@@ -53,4 +53,8 @@ PyObject* wrap_bufr_message(const ModuleState& state, BufrMessage message);
 // tuple of str.
 PyObject* bufr_message_field_names();
 
+// An instance from `fields`, a tuple of the attributes' values in the order
+// above, as __reduce__ gives them; nullptr with an exception set.
+PyObject* restore_bufr_message(const ModuleState& state, PyObject* fields);
+
 }  // namespace quorvel::py

@@ -61,7 +61,8 @@ PyObject* message_error_init(PyObject* self, PyObject* args, PyObject* kwargs) {
 }
 
 // "<source>: message <index> at offset <offset>: <reason>", and where a
-// decode failed: " (reading descriptor 001002 at position 4 of subset 1)".
+// decode failed: " (reading descriptor 001002 at position 4 of subset 1)", or
+// without the subset for compressed data, read once for every subset.
 PyObject* message_error_str(PyObject* self, PyObject* /*unused*/) {
   return guarded([&]() -> PyObject* {
     std::array<PyRef, std::size(kNames)> values;
@@ -75,12 +76,15 @@ PyObject* message_error_str(PyObject* self, PyObject* /*unused*/) {
     if (values[4].get() != Py_None) {
       const unsigned long long descriptor = PyLong_AsUnsignedLongLong(values[4].get());
       const long long position = PyLong_AsLongLong(values[5].get());
-      const long long subset = PyLong_AsLongLong(values[6].get());
+      const bool has_subset = values[6].get() != Py_None;
+      const long long subset = has_subset ? PyLong_AsLongLong(values[6].get()) : 0;
       if (PyErr_Occurred() != nullptr) {
         return nullptr;
       }
-      where = fmt::format(" (reading descriptor {:06d} at position {} of subset {})", descriptor,
-                          position, subset + 1);
+      where = has_subset ? fmt::format(" (reading descriptor {:06d} at position {} of subset {})",
+                                       descriptor, position, subset + 1)
+                         : fmt::format(" (reading descriptor {:06d} at position {})", descriptor,
+                                       position);
     }
     PyRef source = values[0].get() == Py_None ? PyRef::steal(PyUnicode_FromString("<bytes>"))
                                               : PyRef::steal(PyObject_Str(values[0].get()));

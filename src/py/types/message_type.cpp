@@ -4,16 +4,23 @@
 
 #include <cstddef>
 #include <new>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "core/message/chunk_scan.hpp"
+#include "py/support/arguments.hpp"
 #include "py/support/boxed.hpp"
 #include "py/support/converters.hpp"
 #include "py/support/py_ref.hpp"
 #include "py/support/raise.hpp"
 #include "py/support/signals.hpp"
 #include "py/support/without_gil.hpp"
+#include "py/tables/table_cache.hpp"
 #include "py/types/bufr_message_type.hpp"
+#include "py/types/decoded_message_type.hpp"
+#include "py/types/table_set_type.hpp"
+#include "py/values/object_sink.hpp"
 
 namespace quorvel::py {
 namespace {
@@ -44,10 +51,17 @@ void message_buffer_dealloc(PyObject* self) {
 }
 
 // The exporter may hold Messages of its own buffer, so the link to it is
-// shown to the collector; a cycle through it is broken at the Messages.
+// shown to the collector; a cycle through it is broken at the Messages. A
+// memoryview is the exception: it holds no Messages, and the collector must
+// not clear one that still has exports (its clear releases its base anyway,
+// and our release of it later reads freed memory), so it stays out of sight
+// and is let go when its Messages are.
 int message_buffer_traverse(PyObject* self, visitproc visit, void* arg) {
   Py_VISIT(Py_TYPE(self));
-  Py_VISIT(as_buffer(self)->view.obj);
+  PyObject* exporter = as_buffer(self)->view.obj;
+  if (exporter != nullptr && !PyMemoryView_Check(exporter)) {
+    Py_VISIT(exporter);
+  }
   return 0;
 }
 
@@ -193,6 +207,81 @@ PyObject* get_header(PyObject* self, void*) {
   });
 }
 
+// The tables a decode of `parts` without a TableSet uses, from the module's
+// cache (loaded without the GIL), as a new TableSet object; nullptr with
+// MessageError raised.
+PyObject* definition_tables(const ModuleState& state, const MessageParts& parts) {
+  std::string root;
+  if (parts.definitions != Py_None) {
+    auto given = convert_path(parts.definitions, "definitions");
+    if (!given) {
+      return nullptr;
+    }
+    root = std::move(*given);
+  } else {
+    auto found = default_definitions_root();
+    if (!found) {
+      return raise_message_error(state, parts.place, found.error());
+    }
+    root = std::move(*found);
+  }
+  auto tables = without_gil(
+      [&] { return cached_definition_tables(*state.table_cache, root, *parts.header); });
+  if (!tables) {
+    return raise_message_error(state, parts.place, tables.error());
+  }
+  return wrap_definition_tables(state, std::move(*tables), root, *parts.header);
+}
+
+// decode(tables=None): the message's values with `tables`, or with those
+// its definitions root names for it.
+PyObject* message_decode(PyObject* self, PyTypeObject* defining_class, PyObject* const* args,
+                         std::size_t nargs, PyObject* kwnames) {
+  return guarded([&]() -> PyObject* {
+    const auto arguments =
+        parse_arguments(args, static_cast<Py_ssize_t>(nargs), kwnames, {"tables"}, "decode", 0);
+    if (!arguments) {
+      return nullptr;
+    }
+    ModuleState& state = state_of_type(defining_class);
+    const auto parts = message_parts(state, self);
+    if (!parts) {
+      PyErr_SetString(PyExc_ValueError, "the message's buffer was released");
+      return nullptr;
+    }
+    PyObject* given = (*arguments)[0];
+    PyRef tables_object;
+    if (given == nullptr || given == Py_None) {
+      tables_object = PyRef::steal(definition_tables(state, *parts));
+    } else if (convert_table_set(state, given, "tables")) {
+      tables_object = PyRef::borrow(given);
+    }
+    if (!tables_object) {
+      return nullptr;
+    }
+    const TableSet& tables = **convert_table_set(state, tables_object.get(), "tables");
+    // Octets someone may write to meanwhile are decoded from a copy.
+    std::vector<std::uint8_t> copy;
+    std::span<const std::uint8_t> octets = parts->octets;
+    if (parts->writable) {
+      copy.assign(octets.begin(), octets.end());
+      octets = copy;
+    }
+    PyObject* subsets_list = nullptr;
+    PyRef values = PyRef::steal(
+        decode_to_lists(state, *parts->header, octets, tables, &subsets_list,
+                        [&](const BufrError& error, const DecodeWhere& where) {
+                          return raise_message_error(state, parts->place, error, where,
+                                                     parts->header->compressed_data);
+                        }));
+    PyRef subsets = PyRef::steal(subsets_list);
+    if (!values) {
+      return nullptr;
+    }
+    return make_decoded_message(state, self, tables_object.get(), values.get(), subsets.get());
+  });
+}
+
 // (restore, (bytes, index, offset, source, definitions)), restore being the
 // module's _restore_message.
 PyObject* message_reduce(PyObject* self, PyObject* /*unused*/) {
@@ -237,6 +326,10 @@ PyGetSetDef message_getset[] = {
 #undef QV_MESSAGE_HEADER_GETTER
 
 PyMethodDef message_methods[] = {
+    {"decode", as_cfunction(message_decode), METH_METHOD | METH_FASTCALL | METH_KEYWORDS,
+     "decode($self, /, tables=None)\n--\n\n"
+     "The message's values as a DecodedMessage, decoded with `tables` (a TableSet),\n"
+     "or with the tables its definitions root (else the default one) names for it."},
     {"__reduce__", message_reduce, METH_NOARGS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };

@@ -13,6 +13,7 @@ namespace quorvel::py {
 // to each text it holds.
 struct DecodedValueObject {
   PyObject_HEAD PyObject* name;
+  PyObject* unit;
   PyObject* raw_text;     // nullptr when absent
   PyObject* raw_meaning;  // nullptr when absent
   std::uint64_t raw;

@@ -28,7 +28,7 @@ class TableTexts {
   static constexpr std::uint32_t kNone = UINT32_MAX;
 
   std::uint32_t index(std::string_view text) {
-    if (text.data() == last_key_) {
+    if (text.data() == last_key_ && !texts_.empty()) {
       return last_index_;
     }
     auto [slot, inserted] =
@@ -47,6 +47,41 @@ class TableTexts {
   std::unordered_map<const char*, std::uint32_t> indices_;
   std::vector<std::string_view> texts_;
   const char* last_key_ = nullptr;
+  std::uint32_t last_index_ = 0;
+};
+
+// The (name, unit) pairs of a decode, each once, as indices into the
+// decode's TableTexts: a value keeps one index for both.
+class Labels {
+ public:
+  struct Label {
+    std::uint32_t name;
+    std::uint32_t unit;
+  };
+
+  std::uint32_t index(TableTexts& texts, std::string_view name, std::string_view unit) {
+    if (name.data() == last_name_ && unit.data() == last_unit_ && !labels_.empty()) {
+      return last_index_;
+    }
+    const Label label{texts.index(name), texts.index(unit)};
+    const std::uint64_t key = (std::uint64_t{label.name} << 32) | label.unit;
+    auto [slot, inserted] = indices_.try_emplace(key, static_cast<std::uint32_t>(labels_.size()));
+    if (inserted) {
+      labels_.push_back(label);
+    }
+    last_name_ = name.data();
+    last_unit_ = unit.data();
+    last_index_ = slot->second;
+    return last_index_;
+  }
+
+  const Label& operator[](std::uint32_t index) const { return labels_[index]; }
+
+ private:
+  std::unordered_map<std::uint64_t, std::uint32_t> indices_;
+  std::vector<Label> labels_;
+  const char* last_name_ = nullptr;
+  const char* last_unit_ = nullptr;
   std::uint32_t last_index_ = 0;
 };
 
@@ -86,7 +121,7 @@ class RecordSink final : public ValueSink {
       texts_.emplace_back(*text);
     }
     fill(*entry, value, text_index);
-    entry->name = table_texts_.index(value.name);
+    entry->label = labels_.index(table_texts_, value.name, value.unit);
     entry->descriptor = value.descriptor;
     return {};
   }
@@ -95,7 +130,8 @@ class RecordSink final : public ValueSink {
     subsets_ = column.size();
     const auto first_text = static_cast<std::uint32_t>(texts_.size());
     texts_.insert(texts_.end(), texts.begin(), texts.end());
-    columns_.push_back(Column{table_texts_.index(column.front().name), column.front().descriptor});
+    columns_.push_back(Column{labels_.index(table_texts_, column.front().name, column.front().unit),
+                              column.front().descriptor});
     Entry* entry = entries_.append_uninitialized(column.size());
     if (entry == nullptr) {
       return out_of_memory();
@@ -104,6 +140,11 @@ class RecordSink final : public ValueSink {
       fill(*entry++, value,
            value.text == DecodedValue::kNoText ? TableTexts::kNone : first_text + value.text);
     }
+    return {};
+  }
+
+  Status begin_subset(std::uint32_t /*subset*/) override {
+    subset_starts_.push_back(entries_.size());
     return {};
   }
 
@@ -132,14 +173,44 @@ class RecordSink final : public ValueSink {
     return made ? list.release() : nullptr;
   }
 
+  // With the GIL held, after take_list gave `values`: a new list holding, for
+  // each of the message's `subsets`, a new list of its values (the same
+  // objects), or nullptr with an exception set. Uncompressed subsets begin
+  // where the decode said; compressed ones hold one value per column each.
+  PyObject* take_subsets(PyObject* values, std::size_t subsets) const {
+    PyRef lists = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(subsets)));
+    if (!lists) {
+      return nullptr;
+    }
+    const auto count = static_cast<std::size_t>(PyList_GET_SIZE(values));
+    for (std::size_t k = 0; k < subsets; ++k) {
+      std::size_t begin = 0;
+      std::size_t end = 0;
+      if (columns_.empty() && subset_starts_.size() == subsets) {
+        begin = subset_starts_[k];
+        end = k + 1 < subsets ? subset_starts_[k + 1] : count;
+      } else if (!columns_.empty()) {
+        begin = k * columns_.size();
+        end = begin + columns_.size();
+      }
+      PyObject* list = PyList_GetSlice(values, static_cast<Py_ssize_t>(std::min(begin, count)),
+                                       static_cast<Py_ssize_t>(std::min(end, count)));
+      if (list == nullptr) {
+        return nullptr;
+      }
+      PyList_SET_ITEM(lists.get(), static_cast<Py_ssize_t>(k), list);
+    }
+    return lists.release();
+  }
+
  private:
   // One value without its objects. A value shows a text or a meaning or
-  // neither, never both. `name` and `descriptor` are those of uncompressed
+  // neither, never both. `label` and `descriptor` are those of uncompressed
   // values; a compressed column keeps them once.
   struct Entry {
     std::uint64_t raw;
     double raw_value;
-    std::uint32_t name;   // into table_texts_
+    std::uint32_t label;  // into labels_
     std::uint32_t shown;  // into texts_ or table_texts_, or kNone
     std::uint32_t descriptor;
     bool shown_is_text;
@@ -147,7 +218,7 @@ class RecordSink final : public ValueSink {
     bool has_raw_value;
   };
   struct Column {
-    std::uint32_t name;  // into table_texts_
+    std::uint32_t label;  // into labels_
     std::uint32_t descriptor;
   };
 
@@ -170,14 +241,15 @@ class RecordSink final : public ValueSink {
   }
 
   // A new object, or nullptr with MemoryError set.
-  DecodedValueObject* make(const Entry& entry, std::uint32_t name, std::uint32_t descriptor) {
+  DecodedValueObject* make(const Entry& entry, std::uint32_t label, std::uint32_t descriptor) {
     DecodedValueObject* object = slabs_.allocate();
     if (object == nullptr) {
       PyErr_NoMemory();
       return nullptr;
     }
     PyObject_Init(reinterpret_cast<PyObject*>(object), type_);
-    object->name = Py_NewRef(table_objects_[name].get());
+    object->name = Py_NewRef(table_objects_[labels_[label].name].get());
+    object->unit = Py_NewRef(table_objects_[labels_[label].unit].get());
     PyObject* shown = nullptr;
     if (entry.shown != TableTexts::kNone) {
       shown = Py_NewRef(entry.shown_is_text ? text_objects_[entry.shown].get()
@@ -207,7 +279,7 @@ class RecordSink final : public ValueSink {
     const Entry* entry = entries_.begin();
     const std::size_t count = entries_.size();
     for (std::size_t i = 0; i < count; ++i, ++entry) {
-      DecodedValueObject* object = make(*entry, entry->name, entry->descriptor);
+      DecodedValueObject* object = make(*entry, entry->label, entry->descriptor);
       if (object == nullptr) {
         return false;
       }
@@ -232,7 +304,7 @@ class RecordSink final : public ValueSink {
         if (fetch) {
           __builtin_prefetch(entry + kAhead);
         }
-        DecodedValueObject* object = make(*entry, column.name, column.descriptor);
+        DecodedValueObject* object = make(*entry, column.label, column.descriptor);
         if (object == nullptr) {
           return false;
         }
@@ -248,6 +320,8 @@ class RecordSink final : public ValueSink {
 
   // Filled without the GIL.
   TableTexts table_texts_;
+  Labels labels_;
+  std::vector<std::size_t> subset_starts_;  // uncompressed: where each subset's entries begin
   std::vector<std::string> texts_;
   SlabAllocator slabs_;
   GrowingArray<Entry> entries_;
@@ -265,16 +339,33 @@ class RecordSink final : public ValueSink {
 
 PyObject* decode_to_list(ModuleState& state, const BufrMessage& message,
                          std::span<const std::uint8_t> message_bytes, const TableSet& tables) {
+  return decode_to_lists(
+      state, message, message_bytes, tables, nullptr,
+      [](const BufrError& error, const DecodeWhere&) { return raise_error(error); });
+}
+
+PyObject* decode_to_lists(ModuleState& state, const BufrMessage& message,
+                          std::span<const std::uint8_t> message_bytes, const TableSet& tables,
+                          PyObject** subsets, const DecodeFailure& fail) {
   RecordSink sink(state.idle_mappings);
+  DecodeWhere where;
   const Status decoded = without_gil([&](Interrupt interrupt) {
     DecodeLimits limits;
     limits.interrupt = interrupt;
+    limits.where = &where;
     return decode_message_values(message, message_bytes, tables, sink, limits);
   });
   if (!decoded) {
-    return sink.ran_out_of_memory() ? PyErr_NoMemory() : raise_error(decoded.error());
+    return sink.ran_out_of_memory() ? PyErr_NoMemory() : fail(decoded.error(), where);
   }
-  return sink.take_list(state.decoded_value_type);
+  PyRef values = PyRef::steal(sink.take_list(state.decoded_value_type));
+  if (values && subsets != nullptr) {
+    *subsets = sink.take_subsets(values.get(), message.number_of_subsets);
+    if (*subsets == nullptr) {
+      return nullptr;
+    }
+  }
+  return values.release();
 }
 
 }  // namespace quorvel::py

@@ -6,11 +6,13 @@
 #include <Python.h>
 
 #include <cstdint>
+#include <functional>
 #include <span>
 
 #include "core/message/section_parser.hpp"
 #include "core/tables/table_set.hpp"
 #include "py/module_state.hpp"
+#include "py/support/raise.hpp"
 
 namespace quorvel::py {
 
@@ -19,5 +21,15 @@ namespace quorvel::py {
 // GIL is released while decoding: the arguments must not change meanwhile.
 PyObject* decode_to_list(ModuleState& state, const BufrMessage& message,
                          std::span<const std::uint8_t> message_bytes, const TableSet& tables);
+
+// Raises the exception for a failed decode and returns nullptr.
+using DecodeFailure = std::function<PyObject*(const BufrError&, const DecodeWhere&)>;
+
+// The same, raising through `fail`; when `subsets` is not null it receives
+// a new list holding one list per subset of the message, made of the same
+// objects as the returned list (left untouched on failure).
+PyObject* decode_to_lists(ModuleState& state, const BufrMessage& message,
+                          std::span<const std::uint8_t> message_bytes, const TableSet& tables,
+                          PyObject** subsets, const DecodeFailure& fail);
 
 }  // namespace quorvel::py
