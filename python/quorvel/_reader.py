@@ -16,7 +16,7 @@ from typing import Any, Callable, Iterator, Union
 import _quorvel
 from _quorvel import Message, MessageError
 
-__all__ = ["MessageWarning", "read_messages"]
+__all__ = ["MessageWarning", "read_messages", "read_outcomes"]
 
 # Octets read from a file or stream at a time. A message longer than this
 # (BUFR allows 16 MiB) is read to its end before it is parsed.
@@ -62,16 +62,35 @@ def read_messages(source: Source, *, definitions: str | os.PathLike[str] | None 
     if on_error not in _ON_ERROR:
         raise ValueError(f"on_error must be one of {', '.join(map(repr, _ON_ERROR))}, "
                          f"not {on_error!r}")
+    return _handled(read_outcomes(source, definitions=definitions), on_error)
+
+
+def _handled(outcomes: Iterator[Message | MessageError], on_error: str) -> Iterator[Message]:
+    for outcome in outcomes:
+        if isinstance(outcome, Message):
+            yield outcome
+        elif on_error == "raise":
+            raise outcome
+        elif on_error == "warn":
+            warnings.warn(MessageWarning(outcome), stacklevel=2)
+
+
+def read_outcomes(source: Source, *, definitions: str | os.PathLike[str] | None = None
+                  ) -> Iterator[Message | MessageError]:
+    """As ``read_messages``, but a message that cannot be read comes as its
+    ``MessageError``, in its place, and the reading goes on: what the command
+    line reports from. The source itself failing (a file that cannot be
+    opened or read) still raises."""
     root = None if definitions is None else os.fsdecode(definitions)
     if isinstance(source, (str, os.PathLike)):
-        return _read_path(os.fsdecode(source), root, on_error)
+        return _read_path(os.fsdecode(source), root)
     if _has_buffer(source):
-        return _read_chunks(None, source, None, root, on_error)
+        return _read_chunks(None, source, None, root)
     read = getattr(source, "read", None)
     if callable(read):
         name = getattr(source, "name", None)
         return _read_chunks(_reader_of(source), None, name if isinstance(name, str) else None,
-                            root, on_error)
+                            root)
     raise TypeError("source must be a path, a bytes-like object or a binary file object, "
                     f"not {type(source).__name__}")
 
@@ -84,9 +103,9 @@ def _has_buffer(source: object) -> bool:
     return True
 
 
-def _read_path(path: str, root: str | None, on_error: str) -> Iterator[Message]:
+def _read_path(path: str, root: str | None) -> Iterator[Message | MessageError]:
     with open(path, "rb", buffering=0) as file:
-        yield from _read_chunks(_reader_of(file), None, path, root, on_error)
+        yield from _read_chunks(_reader_of(file), None, path, root)
 
 
 def _reader_of(file: object) -> Callable[[int], bytes]:
@@ -105,7 +124,7 @@ def _reader_of(file: object) -> Callable[[int], bytes]:
 
 
 def _read_chunks(read: Callable[[int], bytes] | None, whole: Any,
-                 name: str | None, root: str | None, on_error: str) -> Iterator[Message]:
+                 name: str | None, root: str | None) -> Iterator[Message | MessageError]:
     """The messages of ``whole`` (one buffer, final) or of what ``read`` gives."""
     buffer: Any = whole if whole is not None else b""
     final = whole is not None
@@ -143,12 +162,8 @@ def _read_chunks(read: Callable[[int], bytes] | None, whole: Any,
         # when the source ends inside the message.
         reason = problem[-1]
         assert isinstance(reason, str)
-        error = MessageError(name, index, base + offset, reason)
+        yield MessageError(name, index, base + offset, reason)
         index += 1
-        if on_error == "raise":
-            raise error
-        if on_error == "warn":
-            warnings.warn(MessageWarning(error), stacklevel=3)
         if kind == "truncated":
             return
 
