@@ -141,6 +141,8 @@ def _read_chunks(read: Callable[[int], bytes] | None, whole: Any,
         index += len(messages)
         start = next_start
         if problem is None:
+            if next_start < len(buffer) - (0 if final else 3):
+                continue  # the step made its most messages: go on in the same buffer
             if final:
                 return
             assert read is not None

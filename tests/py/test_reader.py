@@ -85,6 +85,14 @@ def test_every_source_gives_the_messages_in_place(kind, chunk, tmp_path, monkeyp
                                          else str(tmp_path / "m.gz")}
 
 
+@pytest.mark.parametrize("kind", ["bytes", "bytesio"])
+def test_many_messages_take_many_steps(kind, tmp_path, monkeypatch):
+    monkeypatch.setattr(reader, "CHUNK_SIZE", 100_000)
+    count = 3 * 4096 + 5
+    found = quorvel.read_messages(open_source(kind, FIRST * count, tmp_path))
+    assert [m.offset for m in found] == [k * len(FIRST) for k in range(count)]
+
+
 @pytest.mark.parametrize("kind", ["bytes", "trickle"])
 def test_error_modes(kind, tmp_path):
     data = FIRST + BROKEN + SECOND + THIRD[:30]
