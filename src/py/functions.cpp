@@ -375,8 +375,8 @@ PyObject* restore_message_function(PyObject* module, PyObject* const* args, Py_s
 
 }  // namespace
 
-PyObject* restore_bufr_message_function(PyObject* module, PyObject* const* args,
-                                        Py_ssize_t nargs, PyObject* kwnames) {
+PyObject* restore_bufr_message_function(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
+                                        PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
     const auto arguments =
         parse_arguments(args, nargs, kwnames, {"fields"}, "_restore_bufr_message");
@@ -387,8 +387,8 @@ PyObject* restore_bufr_message_function(PyObject* module, PyObject* const* args,
   });
 }
 
-PyObject* restore_decoded_value_function(PyObject* module, PyObject* const* args,
-                                         Py_ssize_t nargs, PyObject* kwnames) {
+PyObject* restore_decoded_value_function(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
+                                         PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
     const auto arguments = parse_arguments(
         args, nargs, kwnames,
@@ -433,7 +433,8 @@ PyMethodDef module_functions[] = {
      "_restore_message(data, index, offset, source, definitions)\n--\n\n"
      "A Message from its pickled form."},
     {"_restore_bufr_message", as_cfunction(restore_bufr_message_function),
-     METH_FASTCALL | METH_KEYWORDS, "_restore_bufr_message(fields)\n--\n\n"
+     METH_FASTCALL | METH_KEYWORDS,
+     "_restore_bufr_message(fields)\n--\n\n"
      "A BufrMessage from its pickled form."},
     {"_restore_decoded_value", as_cfunction(restore_decoded_value_function),
      METH_FASTCALL | METH_KEYWORDS,

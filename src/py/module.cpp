@@ -13,7 +13,6 @@
 #include "py/support/boxed.hpp"
 #include "py/support/py_ref.hpp"
 #include "py/tables/table_cache.hpp"
-#include "py/values/slab_allocator.hpp"
 #include "py/types/bufr_message_type.hpp"
 #include "py/types/decoded_message_type.hpp"
 #include "py/types/decoded_value_type.hpp"
@@ -23,6 +22,7 @@
 #include "py/types/message_type.hpp"
 #include "py/types/sequence_definition_type.hpp"
 #include "py/types/table_set_type.hpp"
+#include "py/values/slab_allocator.hpp"
 
 namespace quorvel::py {
 namespace {

@@ -60,13 +60,15 @@ Expected<std::string> resolve_table_directory(const std::string& path,
     if (is_directory(current)) {
       return current;
     }
+    // A missing directory or an alias is what the choice rests on: one made
+    // or edited later changes it.
+    note(consulted, current);
     if (!is_regular_file(current)) {
       return BufrError::table_directory_missing(to_utf8_lossy(current));
     }
     if (aliases == kMaxTableAliases) {
       return BufrError::table_alias_loop(to_utf8_lossy(path), kMaxTableAliases);
     }
-    note(consulted, current);
     QV_ASSIGN_OR_RETURN(const std::string_view text,
                         read_utf8_file(reader, AT_FDCWD, current.c_str(), current));
     const std::string_view alias = trim_white_space(text);

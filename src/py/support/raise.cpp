@@ -29,8 +29,7 @@ PyObject* raise_os_error(const OsError& error) {
 }
 
 PyObject* raise_message_error(const ModuleState& state, const MessagePlace& place,
-                              const BufrError& error, const DecodeWhere& where,
-                              bool compressed) {
+                              const BufrError& error, const DecodeWhere& where, bool compressed) {
   if (std::holds_alternative<error::Interrupted>(error.kind())) {
     return raise_error(error);
   }

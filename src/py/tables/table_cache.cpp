@@ -6,6 +6,7 @@
 #include <optional>
 #include <string_view>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "core/tables/definitions_root.hpp"
@@ -80,8 +81,15 @@ TableCache::Result TableCache::load(const std::shared_ptr<Entry>& entry) {
     if (tables) {
       entry->consulted = std::move(consulted);
       result.emplace(std::make_shared<const TableSet>(std::move(*tables)));
-    } else {
+    } else if (std::holds_alternative<error::Io>(tables.error().kind())) {
+      // A failed read may not fail again: the next caller tries afresh.
       forget(entry);
+      result.emplace(std::move(tables).error());
+    } else {
+      // Missing or malformed tables stay so until a file they were looked
+      // for in changes, like loaded ones: a file of many messages naming
+      // them is not read again for each.
+      entry->consulted = std::move(consulted);
       result.emplace(std::move(tables).error());
     }
   } catch (...) {
@@ -110,7 +118,7 @@ TableCache::Result TableCache::tables_for(const DefinitionKey& key) {
       return load(entry);
     }
     const Result& result = entry->result.get();
-    if (!check || !result || !any_path_changed(entry->consulted)) {
+    if (!check || !any_path_changed(entry->consulted)) {
       return result;
     }
     forget(entry);

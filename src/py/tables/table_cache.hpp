@@ -40,12 +40,16 @@ BufrMessage message_for(const DefinitionKey& key);
 // A bounded, least-recently-used map from DefinitionKey to the tables loaded
 // for it, safe to share between threads. An entry is used again only while
 // every file and directory its load read or looked for keeps its stamp (see
-// select_definition_tables), so edited tables are read afresh. Failed loads
-// are not kept. When threads ask at once for a key being loaded, one loads
+// select_definition_tables), so edited tables are read afresh. A load that
+// failed for missing or malformed tables is kept the same way; one whose
+// read failed is not. When threads ask at once for a key being loaded, one loads
 // and the others wait for its result.
 class TableCache {
  public:
-  static constexpr std::size_t kCapacity = 16;
+  // A choice of master and local tables holds about 1.2 MB; the shared
+  // files alone name 26 choices, and an archive cycling through more than
+  // the cache holds would load tables for every message.
+  static constexpr std::size_t kCapacity = 64;
 
   using Result = Expected<std::shared_ptr<const TableSet>>;
 

@@ -2,19 +2,23 @@
 
 #include <fmt/format.h>
 
+#include <new>
+#include <utility>
+
 #include "py/support/boxed.hpp"
 #include "py/support/py_ref.hpp"
 
 namespace quorvel::py {
 namespace {
 
-// It holds lists of its own making that nobody else can reach and a Message
-// and a TableSet that cannot refer back to it, so no cycle can form.
+// It holds a list of its own making that nobody else can reach and a Message
+// and a TableSet that cannot refer back to it, so no cycle can form. The
+// subsets' lists are made only when asked for.
 struct DecodedMessageObject {
   PyObject_HEAD PyObject* message;
   PyObject* tables;
-  PyObject* values;   // list of DecodedValue
-  PyObject* subsets;  // list of lists of DecodedValue
+  PyObject* values;                     // list of DecodedValue
+  std::vector<std::size_t> boundaries;  // where each subset begins in values; the end last
 };
 
 DecodedMessageObject* as_decoded(PyObject* object) {
@@ -27,7 +31,7 @@ void decoded_message_dealloc(PyObject* self) {
   Py_XDECREF(decoded->message);
   Py_XDECREF(decoded->tables);
   Py_XDECREF(decoded->values);
-  Py_XDECREF(decoded->subsets);
+  decoded->boundaries.~vector();
   type->tp_free(self);
   Py_DECREF(type);
 }
@@ -42,14 +46,16 @@ PyObject* copy_list(PyObject* list) { return PyList_GetSlice(list, 0, PyList_GET
 PyObject* get_values(PyObject* self, void*) { return copy_list(as_decoded(self)->values); }
 
 PyObject* get_subsets(PyObject* self, void*) {
-  PyObject* held = as_decoded(self)->subsets;
-  const Py_ssize_t count = PyList_GET_SIZE(held);
+  const DecodedMessageObject* decoded = as_decoded(self);
+  const std::vector<std::size_t>& bounds = decoded->boundaries;
+  const auto count = static_cast<Py_ssize_t>(bounds.size() - 1);
   PyRef lists = PyRef::steal(PyList_New(count));
   if (!lists) {
     return nullptr;
   }
   for (Py_ssize_t k = 0; k < count; ++k) {
-    PyObject* list = copy_list(PyList_GET_ITEM(held, k));
+    PyObject* list = PyList_GetSlice(decoded->values, static_cast<Py_ssize_t>(bounds[k]),
+                                     static_cast<Py_ssize_t>(bounds[k + 1]));
     if (list == nullptr) {
       return nullptr;
     }
@@ -71,7 +77,7 @@ PyObject* decoded_message_repr(PyObject* self) {
     }
     const std::string counts =
         fmt::format(", values={}, subsets={})", PyList_GET_SIZE(decoded->values),
-                    PyList_GET_SIZE(decoded->subsets));
+                    decoded->boundaries.size() - 1);
     return PyUnicode_FromFormat("DecodedMessage(%U%s", message.get(), counts.c_str());
   });
 }
@@ -110,7 +116,7 @@ PyTypeObject* make_decoded_message_type(PyObject* module) {
 }
 
 PyObject* make_decoded_message(const ModuleState& state, PyObject* message, PyObject* tables,
-                               PyObject* values, PyObject* subsets) {
+                               PyObject* values, std::vector<std::size_t> subset_bounds) {
   PyTypeObject* type = state.decoded_message_type;
   PyObject* object = type->tp_alloc(type, 0);
   if (object == nullptr) {
@@ -120,7 +126,7 @@ PyObject* make_decoded_message(const ModuleState& state, PyObject* message, PyOb
   decoded->message = Py_NewRef(message);
   decoded->tables = Py_NewRef(tables);
   decoded->values = Py_NewRef(values);
-  decoded->subsets = Py_NewRef(subsets);
+  new (&decoded->boundaries) std::vector<std::size_t>(std::move(subset_bounds));
   return object;
 }
 

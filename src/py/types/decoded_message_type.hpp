@@ -5,6 +5,9 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <cstddef>
+#include <vector>
+
 #include "py/module_state.hpp"
 
 namespace quorvel::py {
@@ -13,9 +16,10 @@ namespace quorvel::py {
 // exception set.
 PyTypeObject* make_decoded_message_type(PyObject* module);
 
-// A new instance taking a new reference to each argument (`values` a list of
-// DecodedValue, `subsets` a list of such lists); nullptr with an exception set.
+// A new instance taking a new reference to each object (`values` a list of
+// DecodedValue) and keeping `subset_bounds`: where each subset begins in
+// `values`, and its length last. nullptr with an exception set.
 PyObject* make_decoded_message(const ModuleState& state, PyObject* message, PyObject* tables,
-                               PyObject* values, PyObject* subsets);
+                               PyObject* values, std::vector<std::size_t> subset_bounds);
 
 }  // namespace quorvel::py

@@ -104,9 +104,8 @@ PyObject* decoded_value_reduce(PyObject* self, PyObject* /*unused*/) {
   }
   const DecodedValueObject* value = as_decoded_value(self);
   return Py_BuildValue("(O(NNNNNNN))", restore.get(), get_descriptor(self, nullptr),
-                       get_name(self, nullptr), get_unit(self, nullptr),
-                       get_raw(self, nullptr), get_raw_value(self, nullptr),
-                       new_reference_or_none(value->raw_text),
+                       get_name(self, nullptr), get_unit(self, nullptr), get_raw(self, nullptr),
+                       get_raw_value(self, nullptr), new_reference_or_none(value->raw_text),
                        new_reference_or_none(value->raw_meaning));
 }
 

@@ -267,18 +267,17 @@ PyObject* message_decode(PyObject* self, PyTypeObject* defining_class, PyObject*
       copy.assign(octets.begin(), octets.end());
       octets = copy;
     }
-    PyObject* subsets_list = nullptr;
-    PyRef values = PyRef::steal(
-        decode_to_lists(state, *parts->header, octets, tables, &subsets_list,
-                        [&](const BufrError& error, const DecodeWhere& where) {
-                          return raise_message_error(state, parts->place, error, where,
-                                                     parts->header->compressed_data);
-                        }));
-    PyRef subsets = PyRef::steal(subsets_list);
+    std::vector<std::size_t> bounds;
+    PyRef values =
+        PyRef::steal(decode_to_lists(state, *parts->header, octets, tables, &bounds,
+                                     [&](const BufrError& error, const DecodeWhere& where) {
+                                       return raise_message_error(state, parts->place, error, where,
+                                                                  parts->header->compressed_data);
+                                     }));
     if (!values) {
       return nullptr;
     }
-    return make_decoded_message(state, self, tables_object.get(), values.get(), subsets.get());
+    return make_decoded_message(state, self, tables_object.get(), values.get(), std::move(bounds));
   });
 }
 

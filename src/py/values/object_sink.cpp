@@ -173,34 +173,21 @@ class RecordSink final : public ValueSink {
     return made ? list.release() : nullptr;
   }
 
-  // With the GIL held, after take_list gave `values`: a new list holding, for
-  // each of the message's `subsets`, a new list of its values (the same
-  // objects), or nullptr with an exception set. Uncompressed subsets begin
-  // where the decode said; compressed ones hold one value per column each.
-  PyObject* take_subsets(PyObject* values, std::size_t subsets) const {
-    PyRef lists = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(subsets)));
-    if (!lists) {
-      return nullptr;
-    }
-    const auto count = static_cast<std::size_t>(PyList_GET_SIZE(values));
+  // Where each of the message's `subsets` begins among the `count` values
+  // take_list gave, and `count` last. Uncompressed subsets begin where the
+  // decode said; compressed ones hold one value per column each.
+  std::vector<std::size_t> subset_bounds(std::size_t count, std::size_t subsets) const {
+    std::vector<std::size_t> bounds(subsets + 1, count);
     for (std::size_t k = 0; k < subsets; ++k) {
-      std::size_t begin = 0;
-      std::size_t end = 0;
-      if (columns_.empty() && subset_starts_.size() == subsets) {
-        begin = subset_starts_[k];
-        end = k + 1 < subsets ? subset_starts_[k + 1] : count;
-      } else if (!columns_.empty()) {
-        begin = k * columns_.size();
-        end = begin + columns_.size();
+      if (!columns_.empty()) {
+        bounds[k] = std::min(k * columns_.size(), count);
+      } else if (subset_starts_.size() == subsets) {
+        bounds[k] = std::min(subset_starts_[k], count);
+      } else {
+        bounds[k] = k == 0 ? 0 : count;
       }
-      PyObject* list = PyList_GetSlice(values, static_cast<Py_ssize_t>(std::min(begin, count)),
-                                       static_cast<Py_ssize_t>(std::min(end, count)));
-      if (list == nullptr) {
-        return nullptr;
-      }
-      PyList_SET_ITEM(lists.get(), static_cast<Py_ssize_t>(k), list);
     }
-    return lists.release();
+    return bounds;
   }
 
  private:
@@ -346,7 +333,7 @@ PyObject* decode_to_list(ModuleState& state, const BufrMessage& message,
 
 PyObject* decode_to_lists(ModuleState& state, const BufrMessage& message,
                           std::span<const std::uint8_t> message_bytes, const TableSet& tables,
-                          PyObject** subsets, const DecodeFailure& fail) {
+                          std::vector<std::size_t>* subset_bounds, const DecodeFailure& fail) {
   RecordSink sink(state.idle_mappings);
   DecodeWhere where;
   const Status decoded = without_gil([&](Interrupt interrupt) {
@@ -358,14 +345,12 @@ PyObject* decode_to_lists(ModuleState& state, const BufrMessage& message,
   if (!decoded) {
     return sink.ran_out_of_memory() ? PyErr_NoMemory() : fail(decoded.error(), where);
   }
-  PyRef values = PyRef::steal(sink.take_list(state.decoded_value_type));
-  if (values && subsets != nullptr) {
-    *subsets = sink.take_subsets(values.get(), message.number_of_subsets);
-    if (*subsets == nullptr) {
-      return nullptr;
-    }
+  PyObject* values = sink.take_list(state.decoded_value_type);
+  if (values != nullptr && subset_bounds != nullptr) {
+    *subset_bounds = sink.subset_bounds(static_cast<std::size_t>(PyList_GET_SIZE(values)),
+                                        message.number_of_subsets);
   }
-  return values.release();
+  return values;
 }
 
 }  // namespace quorvel::py

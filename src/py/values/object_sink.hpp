@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <span>
+#include <vector>
 
 #include "core/message/section_parser.hpp"
 #include "core/tables/table_set.hpp"
@@ -25,11 +26,11 @@ PyObject* decode_to_list(ModuleState& state, const BufrMessage& message,
 // Raises the exception for a failed decode and returns nullptr.
 using DecodeFailure = std::function<PyObject*(const BufrError&, const DecodeWhere&)>;
 
-// The same, raising through `fail`; when `subsets` is not null it receives
-// a new list holding one list per subset of the message, made of the same
-// objects as the returned list (left untouched on failure).
+// The same, raising through `fail`; when `subset_bounds` is not null it
+// receives where each subset of the message begins in the returned list, and
+// the list's length last (left untouched on failure).
 PyObject* decode_to_lists(ModuleState& state, const BufrMessage& message,
                           std::span<const std::uint8_t> message_bytes, const TableSet& tables,
-                          PyObject** subsets, const DecodeFailure& fail);
+                          std::vector<std::size_t>* subset_bounds, const DecodeFailure& fail);
 
 }  // namespace quorvel::py
