@@ -53,13 +53,13 @@ PyObject* get_subsets(PyObject* self, void*) {
   if (!lists) {
     return nullptr;
   }
-  for (Py_ssize_t k = 0; k < count; ++k) {
+  for (std::size_t k = 0; k + 1 < bounds.size(); ++k) {
     PyObject* list = PyList_GetSlice(decoded->values, static_cast<Py_ssize_t>(bounds[k]),
                                      static_cast<Py_ssize_t>(bounds[k + 1]));
     if (list == nullptr) {
       return nullptr;
     }
-    PyList_SET_ITEM(lists.get(), k, list);
+    PyList_SET_ITEM(lists.get(), static_cast<Py_ssize_t>(k), list);
   }
   return lists.release();
 }
