@@ -18,6 +18,12 @@
 #include "py/values/growing_array.hpp"
 #include "py/values/slab_allocator.hpp"
 
+// The objects are made without the GIL (see take_list), which a Python that
+// links every object into a list of all objects does not allow.
+#ifdef Py_TRACE_REFS
+#error "DecodedValue objects cannot be made without the GIL under Py_TRACE_REFS"
+#endif
+
 namespace quorvel::py {
 namespace {
 
@@ -153,6 +159,14 @@ class RecordSink final : public ValueSink {
 
   // With the GIL held: the objects in decoding order as a new list, or
   // nullptr with an exception set.
+  //
+  // The objects are made with the GIL released, so that threads decoding
+  // different messages make theirs at once. That is sound because nothing
+  // made here can be reached from elsewhere until the list is returned: the
+  // list is kept out of the collector's sight meanwhile, the objects live in
+  // slabs of this decode, and the references they hold to the type and to
+  // the text objects are counted without the GIL and added with it after,
+  // every one of those objects being kept alive by this sink meanwhile.
   PyObject* take_list(PyTypeObject* type) {
     table_objects_ = str_objects(table_texts_.texts());
     text_objects_ = str_objects(std::span<const std::string>(texts_));
@@ -166,11 +180,34 @@ class RecordSink final : public ValueSink {
     if (!list) {
       return nullptr;
     }
-    slabs_.reserve(count);
-    const bool made = columns_.empty() ? make_in_order(PySequence_Fast_ITEMS(list.get()))
-                                       : make_by_subset(PySequence_Fast_ITEMS(list.get()));
-    // On failure the list frees the objects made so far.
-    return made ? list.release() : nullptr;
+    table_uses_.assign(table_objects_.size(), 0);
+    text_uses_.assign(text_objects_.size(), 0);
+    PyObject** items = PySequence_Fast_ITEMS(list.get());
+    std::size_t made = 0;
+    PyObject_GC_UnTrack(list.get());
+    const bool complete = without_gil([&](Interrupt interrupt) {
+      slabs_.reserve(count);
+      return columns_.empty() ? make_in_order(items, made, interrupt)
+                              : make_by_subset(items, made, interrupt);
+    });
+    for (std::size_t i = 0; i < table_objects_.size(); ++i) {
+      add_references(table_objects_[i].get(), table_uses_[i]);
+    }
+    for (std::size_t i = 0; i < text_objects_.size(); ++i) {
+      add_references(text_objects_[i].get(), text_uses_[i]);
+    }
+    add_references(reinterpret_cast<PyObject*>(type), made);
+    PyObject_GC_Track(list.get());
+    if (!complete) {
+      // The list frees the objects made; the places after them are empty.
+      if (out_of_memory_) {
+        PyErr_NoMemory();
+      } else if (PyErr_Occurred() == nullptr) {
+        PyErr_SetNone(PyExc_KeyboardInterrupt);
+      }
+      return nullptr;
+    }
+    return list.release();
   }
 
   // Where each of the message's `subsets` begins among the `count` values
@@ -227,23 +264,37 @@ class RecordSink final : public ValueSink {
     entry.has_raw_value = value.has_raw_value;
   }
 
-  // A new object, or nullptr with MemoryError set.
+  static void add_references(PyObject* object, std::size_t count) {
+    Py_SET_REFCNT(object, Py_REFCNT(object) + static_cast<Py_ssize_t>(count));
+  }
+
+  // Without the GIL: a new object, or nullptr when memory ran out. Its
+  // references are counted in the uses, for take_list to add.
   DecodedValueObject* make(const Entry& entry, std::uint32_t label, std::uint32_t descriptor) {
     DecodedValueObject* object = slabs_.allocate();
     if (object == nullptr) {
-      PyErr_NoMemory();
+      out_of_memory_ = true;
       return nullptr;
     }
-    PyObject_Init(reinterpret_cast<PyObject*>(object), type_);
-    object->name = Py_NewRef(table_objects_[labels_[label].name].get());
-    object->unit = Py_NewRef(table_objects_[labels_[label].unit].get());
-    PyObject* shown = nullptr;
+    auto* header = reinterpret_cast<PyObject*>(object);
+    Py_SET_REFCNT(header, 1);
+    Py_SET_TYPE(header, type_);
+    const Labels::Label& names = labels_[label];
+    object->name = table_objects_[names.name].get();
+    object->unit = table_objects_[names.unit].get();
+    ++table_uses_[names.name];
+    ++table_uses_[names.unit];
+    object->raw_text = nullptr;
+    object->raw_meaning = nullptr;
     if (entry.shown != TableTexts::kNone) {
-      shown = Py_NewRef(entry.shown_is_text ? text_objects_[entry.shown].get()
-                                            : table_objects_[entry.shown].get());
+      if (entry.shown_is_text) {
+        object->raw_text = text_objects_[entry.shown].get();
+        ++text_uses_[entry.shown];
+      } else {
+        object->raw_meaning = table_objects_[entry.shown].get();
+        ++table_uses_[entry.shown];
+      }
     }
-    object->raw_text = entry.shown_is_text ? shown : nullptr;
-    object->raw_meaning = entry.shown_is_text ? nullptr : shown;
     object->raw = entry.raw;
     object->raw_value = entry.raw_value;
     object->descriptor = descriptor;
@@ -252,17 +303,17 @@ class RecordSink final : public ValueSink {
     return object;
   }
 
-  // False with the handler's exception set when a signal handler raised;
-  // looks once per kObjectsPerSignalCheck objects made.
-  bool no_signal(std::size_t made) {
+  // False when a signal handler raised; looks once per
+  // kObjectsPerSignalCheck objects made.
+  bool no_signal(std::size_t made, const Interrupt& interrupt) {
     if (made < next_signal_check_) {
       return true;
     }
     next_signal_check_ = made + kObjectsPerSignalCheck;
-    return PyErr_CheckSignals() == 0;
+    return !interrupt.requested();
   }
 
-  bool make_in_order(PyObject** items) {
+  bool make_in_order(PyObject** items, std::size_t& made, const Interrupt& interrupt) {
     const Entry* entry = entries_.begin();
     const std::size_t count = entries_.size();
     for (std::size_t i = 0; i < count; ++i, ++entry) {
@@ -271,7 +322,8 @@ class RecordSink final : public ValueSink {
         return false;
       }
       items[i] = reinterpret_cast<PyObject*>(object);
-      if (!no_signal(i + 1)) {
+      made = i + 1;
+      if (!no_signal(made, interrupt)) {
         return false;
       }
     }
@@ -279,7 +331,7 @@ class RecordSink final : public ValueSink {
   }
 
   // Column c holds entries c * subsets_ to (c + 1) * subsets_ - 1.
-  bool make_by_subset(PyObject** items) {
+  bool make_by_subset(PyObject** items, std::size_t& made, const Interrupt& interrupt) {
     const Entry* entries = entries_.begin();
     // The entries of a subset lie a column apart; those of a few subsets on
     // are fetched ahead so that the walk across columns does not wait on them.
@@ -295,10 +347,10 @@ class RecordSink final : public ValueSink {
         if (object == nullptr) {
           return false;
         }
-        *items++ = reinterpret_cast<PyObject*>(object);
+        items[made++] = reinterpret_cast<PyObject*>(object);
         entry += subsets_;
       }
-      if (!no_signal((k + 1) * columns_.size())) {
+      if (!no_signal(made, interrupt)) {
         return false;
       }
     }
@@ -319,6 +371,9 @@ class RecordSink final : public ValueSink {
   PyTypeObject* type_ = nullptr;
   std::vector<PyRef> table_objects_;
   std::vector<PyRef> text_objects_;
+  // References the objects made hold to each of the above, not yet added.
+  std::vector<std::size_t> table_uses_;
+  std::vector<std::size_t> text_uses_;
   std::size_t next_signal_check_ = kObjectsPerSignalCheck;
 };
 
