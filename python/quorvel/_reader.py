@@ -133,7 +133,7 @@ def _read_chunks(read: Callable[[int], bytes] | None, whole: Any,
     index = 0
     if not final:
         assert read is not None
-        buffer, final = _more(read, b"", 1)
+        buffer, final = _more(read, b"", 1, CHUNK_SIZE)
     while True:
         messages, next_start, problem = _quorvel.next_messages(
             buffer, start, final, index, base, name, root)
@@ -146,9 +146,14 @@ def _read_chunks(read: Callable[[int], bytes] | None, whole: Any,
             if final:
                 return
             assert read is not None
-            base += next_start
+            # The last octets are kept only when a marker may begin in them,
+            # so that a new chunk is mostly used as read, not copied.
             kept = buffer[next_start:]
-            buffer, final = _more(read, kept, len(kept) + 1)
+            if not bytes(kept).endswith((b"B", b"BU", b"BUF")):
+                next_start += len(kept)
+                kept = b""
+            base += next_start
+            buffer, final = _more(read, kept, len(kept) + 1, CHUNK_SIZE)
             start = 0
             continue
         kind, offset = problem[0], problem[1]
@@ -157,7 +162,9 @@ def _read_chunks(read: Callable[[int], bytes] | None, whole: Any,
             base += offset
             needed = problem[2]
             assert isinstance(needed, int)
-            buffer, final = _more(read, buffer[offset:], needed)
+            # Only the rest of this message is read: the buffer holds it
+            # alone, and the next chunk starts after it.
+            buffer, final = _more(read, buffer[offset:], needed, needed)
             start = 0
             continue
         # ("message", offset, length, reason), or ("truncated", offset, reason)
@@ -170,16 +177,17 @@ def _read_chunks(read: Callable[[int], bytes] | None, whole: Any,
             return
 
 
-def _more(read: Callable[[int], bytes], kept: bytes | memoryview,
-          wanted: int) -> tuple[bytes, bool]:
+def _more(read: Callable[[int], bytes], kept: bytes | memoryview, wanted: int,
+          asked: int) -> tuple[bytes, bool]:
     """``kept`` followed by what ``read`` gives, until at least ``wanted``
-    octets are held or the source ends; and whether it ended. Each read asks
-    for a whole chunk, but a pipe or socket may give less: what it gave is
-    used at once, so that messages arriving on a stream are not held back."""
+    octets are held or the source ends; and whether it ended. Reads ask for
+    what is missing of ``asked`` octets in all, but a pipe or socket may give
+    less: what it gave is used at once, so that messages arriving on a stream
+    are not held back."""
     parts = [bytes(kept)] if len(kept) else []
     held = len(kept)
     while held < wanted:
-        data = read(max(wanted - held, CHUNK_SIZE))
+        data = read(max(asked - held, 1))
         if not data:
             return b"".join(parts), True
         parts.append(data)
