@@ -44,7 +44,8 @@ def fxy(code: int) -> str:
     return f"{code:06d}"
 
 
-def listing_line(path: str, slot_index: int, message: _quorvel.BufrMessage) -> str:
+def listing_line(path: str, slot_index: int,
+                 message: _quorvel.BufrMessage | _quorvel.Message) -> str:
     """One line describing a message, for ``quorvel ls`` and above each ``dump``."""
     descriptors = message.unexpanded_descriptors
     shown = " ".join(fxy(code) for code in descriptors[:LISTED_DESCRIPTORS])
@@ -68,7 +69,7 @@ def listing_line(path: str, slot_index: int, message: _quorvel.BufrMessage) -> s
     )
 
 
-def header_record(message: _quorvel.BufrMessage) -> dict[str, Any]:
+def header_record(message: _quorvel.BufrMessage | _quorvel.Message) -> dict[str, Any]:
     """Every header field of a message, by its attribute name."""
     return {name: getattr(message, name) for name in _quorvel.BUFR_MESSAGE_FIELDS}
 

@@ -78,9 +78,15 @@ def _handled(outcomes: Iterator[Message | MessageError], on_error: str) -> Itera
 def read_outcomes(source: Source, *, definitions: str | os.PathLike[str] | None = None
                   ) -> Iterator[Message | MessageError]:
     """As ``read_messages``, but a message that cannot be read comes as its
-    ``MessageError``, in its place, and the reading goes on: what the command
-    line reports from. The source itself failing (a file that cannot be
-    opened or read) still raises."""
+    ``MessageError``, in its place, and the reading goes on. The source itself
+    failing (a file that cannot be opened or read) still raises."""
+    return (outcome for outcome, _ in read_outcomes_and_ends(source, definitions=definitions))
+
+
+def read_outcomes_and_ends(source: Source, *, definitions: str | os.PathLike[str] | None = None
+                           ) -> Iterator[tuple[Message | MessageError, bool]]:
+    """As ``read_outcomes``, each with whether it is the end of the source
+    cut short inside a message (what the command line reports apart)."""
     root = None if definitions is None else os.fsdecode(definitions)
     if isinstance(source, (str, os.PathLike)):
         return _read_path(os.fsdecode(source), root)
@@ -103,7 +109,7 @@ def _has_buffer(source: object) -> bool:
     return True
 
 
-def _read_path(path: str, root: str | None) -> Iterator[Message | MessageError]:
+def _read_path(path: str, root: str | None) -> Iterator[tuple[Message | MessageError, bool]]:
     with open(path, "rb", buffering=0) as file:
         yield from _read_chunks(_reader_of(file), None, path, root)
 
@@ -124,7 +130,8 @@ def _reader_of(file: object) -> Callable[[int], bytes]:
 
 
 def _read_chunks(read: Callable[[int], bytes] | None, whole: Any,
-                 name: str | None, root: str | None) -> Iterator[Message | MessageError]:
+                 name: str | None, root: str | None
+                 ) -> Iterator[tuple[Message | MessageError, bool]]:
     """The messages of ``whole`` (one buffer, final) or of what ``read`` gives."""
     buffer: Any = whole if whole is not None else b""
     final = whole is not None
@@ -137,7 +144,8 @@ def _read_chunks(read: Callable[[int], bytes] | None, whole: Any,
     while True:
         messages, next_start, problem = _quorvel.next_messages(
             buffer, start, final, index, base, name, root)
-        yield from messages
+        for found in messages:
+            yield found, False
         index += len(messages)
         start = next_start
         if problem is None:
@@ -171,7 +179,7 @@ def _read_chunks(read: Callable[[int], bytes] | None, whole: Any,
         # when the source ends inside the message.
         reason = problem[-1]
         assert isinstance(reason, str)
-        yield MessageError(name, index, base + offset, reason)
+        yield MessageError(name, index, base + offset, reason), kind == "truncated"
         index += 1
         if kind == "truncated":
             return

@@ -25,9 +25,14 @@ from quorvel._output import (
     write_value_records,
 )
 from quorvel._progress import Progress
-from quorvel._reading import FileContents, Slot, TableSource, read_messages
-
-DEFAULT_DEFINITIONS = "/usr/share/eccodes/definitions"
+from quorvel._reading import (
+    FileContents,
+    Slot,
+    DEBIAN_DEFINITIONS,
+    TableSource,
+    decode_failure,
+    read_messages,
+)
 
 EXIT_OK = 0
 EXIT_FAILED = 1  # some file or message could not be read or decoded
@@ -163,11 +168,7 @@ def _command_ls(args: argparse.Namespace) -> int:
 def _table_source(args: argparse.Namespace) -> TableSource | None:
     """The tables of a dump, or None after reporting why they cannot be had."""
     try:
-        if args.tables is not None:
-            return TableSource(eccodes=args.tables)
-        if args.bufr4 is not None:
-            return TableSource(bufr4=args.bufr4)
-        return TableSource(definitions=args.definitions)
+        return TableSource(definitions=args.definitions, eccodes=args.tables, bufr4=args.bufr4)
     except (OSError, ValueError) as exc:
         reason = str(exc)
     if args.tables is not None:
@@ -175,7 +176,11 @@ def _table_source(args: argparse.Namespace) -> TableSource | None:
     elif args.bufr4 is not None:
         option = f"--bufr4 {args.bufr4}"
     else:
-        option = f"--definitions {args.definitions}"
+        if args.definitions is not None:
+            option = f"--definitions {args.definitions}"
+        else:
+            variable = os.environ.get("ECCODES_DEFINITION_PATH")
+            option = f"--definitions {variable or DEBIAN_DEFINITIONS}"
         reason += " (install Debian's libeccodes-data, or give --tables or --bufr4)"
     _complain(f"{option}: {reason}")
     return None
@@ -212,7 +217,7 @@ def _command_dump(args: argparse.Namespace) -> int:
 
     def dump_file(path: str) -> None:
         nonlocal printed
-        slots, error = _selected(read_messages(path), args.message)
+        slots, error = _selected(read_messages(path, source.definitions), args.message)
         if run.json is not None:
             run.json.next_item()
             out.write(f'{{"file": {json_text(path)}, "error": {_json_or_null(error)}, "messages": [')
@@ -222,10 +227,10 @@ def _command_dump(args: argparse.Namespace) -> int:
             reason = slot.error
             if slot.message is not None:
                 try:
-                    tables = source.for_message(slot.message)
-                    values = _quorvel.decode_values_with_tables(slot.data, tables)
-                except ValueError as exc:
-                    reason = str(exc)
+                    decoded = source.decode(slot.message)
+                    values, tables = decoded.values, decoded.tables
+                except _quorvel.MessageError as exc:
+                    reason = decode_failure(exc)
             shown = 0 if values is None else min(len(values), remaining)
             stopped = values is not None and shown < len(values)
             if stopped:
@@ -283,7 +288,7 @@ def _version() -> str:
 def _parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(
         prog="quorvel",
-        description="List and decode WMO BUFR edition-4 messages.",
+        description="List and decode WMO BUFR messages of editions 2, 3 and 4.",
         epilog="Messages are numbered from 1 in file order. Exit status: 0 when every "
         "file and message was read, 1 when any failed, 2 for a bad command line.",
     )
@@ -330,9 +335,9 @@ def _parser() -> argparse.ArgumentParser:
     tables.add_argument(
         "--definitions",
         metavar="DIR",
-        default=DEFAULT_DEFINITIONS,
         help="ecCodes definitions root: each message is decoded with the master and "
-        "local tables it names (default: %(default)s, from Debian's libeccodes-data)",
+        "local tables it names (default: the first directory of $ECCODES_DEFINITION_PATH, "
+        "else /usr/share/eccodes/definitions, from Debian's libeccodes-data)",
     )
     tables.add_argument(
         "--tables",

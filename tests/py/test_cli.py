@@ -127,8 +127,8 @@ GOOD = build_message(descriptors=[1001]).data
         (None, 0, "No such file or directory"),
         ("directory", 0, "Is a directory"),
         (b"plain text and nothing else\n", 0, "no BUFR message found"),
-        (build_message(edition=3).data, 0,
-         "message 1: unsupported BUFR edition 3; only edition 4 is implemented"),
+        (build_message(edition=5).data, 0,
+         "message 1: unsupported BUFR edition 5; editions 2, 3 and 4 are implemented"),
         (GOOD + build_message(terminator=b"7776").data, 1,
          "message 2: section 5 terminator is not 7777"),
         (HEADING + GOOD + b"BUFR\x00\x10\x00\x04", 1,
@@ -139,7 +139,7 @@ GOOD = build_message(descriptors=[1001]).data
         ("fifo", 0, "not a regular file (a FIFO)"),
         ("device", 0, "not a regular file (a character device)"),
     ],
-    ids=["missing", "directory", "text", "edition-3", "bad-second-message",
+    ids=["missing", "directory", "text", "edition-5", "bad-second-message",
          "truncated-tail", "text-with-marker", "short-marker", "fifo", "device"],
 )
 def test_a_bad_file_gives_one_error_line_and_the_run_goes_on(
@@ -172,7 +172,7 @@ def test_a_bad_file_gives_one_error_line_and_the_run_goes_on(
 
 def test_error_lines_follow_the_output_before_them(tmp_path):
     path = tmp_path / "mixed.bufr"
-    path.write_bytes(GOOD + build_message(edition=3).data + GOOD)
+    path.write_bytes(GOOD + build_message(edition=5).data + GOOD)
     # With stdout a pipe, Python buffers it unless told otherwise.
     environment = {k: v for k, v in os.environ.items() if k != "PYTHONUNBUFFERED"}
     result = subprocess.run([sys.executable, "-m", "quorvel", "ls", str(path)], cwd=ROOT,
@@ -320,6 +320,9 @@ def test_dump_asked_for_a_message_the_file_lacks(three_blocks, tables, tail, num
     assert [m["index"] for m in record["messages"]] == ([] if error else [number])
 
 
+WHERE = " (reading descriptor 048001 at position 0 of subset 1)"
+
+
 def test_dump_reports_a_failing_message_and_decodes_the_others(tmp_path, tables):
     path = tmp_path / "mixed.bufr"
     short = build_message(descriptors=[12101], data=b"\x01").data  # 8 of 16 bits
@@ -329,8 +332,10 @@ def test_dump_reports_a_failing_message_and_decodes_the_others(tmp_path, tables)
     assert result.returncode == 1
     assert result.stderr.splitlines() == [
         f"quorvel: {path}: message 1: csv/table parse error: not enough bits while reading "
-        "section 4 at bit 0 for width 16 (8 bits available)",
-        f"quorvel: {path}: message 3: descriptor 048001 was not found in Table B",
+        "section 4 at bit 0 for width 16 (8 bits available) (reading descriptor 012101 at "
+        "position 0 of subset 1)",
+        f"quorvel: {path}: message 3: descriptor 048001 was not found in Table B (reading "
+        "descriptor 048001 at position 0 of subset 1)",
     ]
     header, value = result.stdout.splitlines()
     assert header.split()[0] == f"{path}:2" and value.split()[-1] == "44"
@@ -388,8 +393,8 @@ def test_dump_chooses_tables_per_message_under_a_definitions_root(tmp_path):
     result = run_cli("dump", "--definitions", root, path)
     assert result.returncode == 1
     assert result.stderr.splitlines() == [
-        f"quorvel: {path}: message 2: descriptor 048001 was not found in Table B",
-        f"quorvel: {path}: message 4: descriptor 048001 was not found in Table B",
+        f"quorvel: {path}: message 2: descriptor 048001 was not found in Table B{WHERE}",
+        f"quorvel: {path}: message 4: descriptor 048001 was not found in Table B{WHERE}",
         f"quorvel: {path}: message 5: csv/table parse error: ecCodes table directory does not "
         f"exist: {root}/bufr/tables/0/wmo/36",
     ]

@@ -12,11 +12,13 @@ from pathlib import Path
 import pytest
 
 import _quorvel
+import quorvel
 from conftest import shared_data_path
 from quorvel import cli
+from quorvel._reading import DEBIAN_DEFINITIONS
 
 ROOT = Path(__file__).resolve().parents[2]
-DEFINITIONS = Path(cli.DEFAULT_DEFINITIONS)
+DEFINITIONS = Path(DEBIAN_DEFINITIONS)
 
 
 def run_json(*args):
@@ -31,31 +33,33 @@ def message_files() -> list[Path]:
                   if p.is_file() and p.suffix not in (".txt", ".json", ".md"))
 
 
-def test_ls_agrees_with_the_module_on_every_file():
+# Files ecCodes refuses to count: the three end inside their first message
+# (we say where the reading stopped), and ecCodes will not skip over an
+# edition it does not know, which we list as a message that fails.
+ECCODES_REFUSES = {"BUFRBUFR.bufr": 0, "short_truncated_temp_synop.bufr": 0, "short3.bufr": 0,
+                   "bad-edition.bufr": 1}
+
+
+def test_ls_agrees_with_the_reader_and_counts_as_eccodes_does():
+    eccodes = pytest.importorskip("eccodes")
     files = message_files()
     result, records = run_json("ls", *files)
     assert [r["file"] for r in records] == [str(f) for f in files]
     errors = result.stderr.splitlines()
-    failed = False
     for path, record in zip(files, records):
-        try:
-            expected = _quorvel.parse_all_file(str(path))
-        except ValueError as exc:
-            failed = True
-            mine = [line for line in errors if line.startswith(f"quorvel: {path}: ")]
-            assert any(line.endswith(f": {exc}") for line in mine), (path, exc, mine)
-            continue
-        assert record["error"] is None and len(record["messages"]) == len(expected), path
-        data = path.read_bytes()
-        for message, parsed in zip(record["messages"], expected):
-            header = message["header"]
-            assert header["unexpanded_descriptors"] == parsed.unexpanded_descriptors
-            assert header["total_length"] == parsed.total_length
-            assert header["typical_minute"] == parsed.typical_minute
-            offset = message["offset"]
-            assert _quorvel.parse_bytes(data[offset:offset + parsed.total_length]).section4_length \
-                == parsed.section4_length
-    assert failed, "the shared data holds broken files"
+        outcomes = list(quorvel.read_messages(path, on_error="skip"))
+        listed = [m for m in record["messages"] if m["header"] is not None]
+        assert [(m["offset"], m["header"]["unexpanded_descriptors"]) for m in listed] == \
+            [(m.offset, m.unexpanded_descriptors) for m in outcomes], path
+        for message in record["messages"]:
+            if message["error"] is not None:
+                assert f"quorvel: {path}: message {message['index']}: {message['error']}" \
+                    in errors
+        if path.name in ECCODES_REFUSES:
+            assert len(record["messages"]) == ECCODES_REFUSES[path.name]
+        else:
+            with open(path, "rb") as file:
+                assert len(record["messages"]) == eccodes.codes_count_in_file(file), path
     assert result.returncode == 1
 
 
@@ -86,8 +90,9 @@ def test_dump_decodes_each_message_with_the_tables_it_names():
                 expected = _quorvel.decode_values_with_definitions(one, str(DEFINITIONS))
             except ValueError as exc:
                 seen_failures += 1
-                assert message["values"] is None and message["error"] == str(exc)
-                assert f"quorvel: {path}: message {message['index']}: {exc}" in errors
+                assert message["values"] is None and message["error"].startswith(str(exc))
+                assert f"quorvel: {path}: message {message['index']}: {message['error']}" \
+                    in errors
                 continue
             assert message["error"] is None
             assert [(v["descriptor"], v["raw"], v["raw_value"], v["raw_text"], v["raw_meaning"])

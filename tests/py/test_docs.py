@@ -23,11 +23,12 @@ import pytest
 
 from module_names import entry_points
 from quorvel import cli
+from quorvel._reading import DEBIAN_DEFINITIONS
 
 ROOT = Path(__file__).resolve().parents[2]
 DOCS = ROOT / "docs"
 PAGES = sorted(DOCS.glob("*.md")) + [ROOT / "README.md"]
-DEFINITIONS = Path(cli.DEFAULT_DEFINITIONS)
+DEFINITIONS = Path(DEBIAN_DEFINITIONS)
 
 FENCE = re.compile(r"^```(\w*)\n(.*?)^```", re.MULTILINE | re.DOTALL)
 
