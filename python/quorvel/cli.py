@@ -24,6 +24,7 @@ from quorvel._output import (
     write_value_lines,
     write_value_records,
 )
+from quorvel._keys import key_text, parse_conditions, parse_keys, selected
 from quorvel._progress import Progress
 from quorvel._reading import (
     FileContents,
@@ -143,26 +144,53 @@ def _slot_record(slot: Slot) -> dict[str, Any]:
 
 def _command_ls(args: argparse.Namespace) -> int:
     run = _Run(args)
+    keys: list[str] = args.print_keys or []
+    if keys and run.json is None:
+        width = max(len(key) for key in keys) + 2
+        run.out.write("".join(name.ljust(width) for name in [*keys, "message"]).rstrip() + "\n")
 
     def list_file(path: str) -> None:
         contents = read_messages(path)
+        shown = []
         for slot in contents.slots:
             if slot.message is None:
                 run.fail(path, str(slot.error), slot)
-            elif run.json is None:
+                shown.append(slot)
+                continue
+            if args.where and not selected(slot.message, args.where):
+                continue
+            shown.append(slot)
+            if run.json is not None:
+                continue
+            if keys:
+                texts = [*(key_text(slot.message, k) for k in keys), f"{path}:{slot.index}"]
+                run.out.write("".join(t.ljust(width) for t in texts).rstrip() + "\n")
+            else:
                 run.out.write(listing_line(path, slot.index, slot.message) + "\n")
         if contents.error is not None:
             run.fail(path, contents.error)
         if run.json is not None:
-            run.json.add(
-                {
-                    "file": path,
-                    "error": contents.error,
-                    "messages": [_slot_record(slot) for slot in contents.slots],
-                }
-            )
+            records = []
+            for slot in shown:
+                record = _slot_record(slot)
+                if keys and slot.message is not None:
+                    record["keys"] = {key: key_text(slot.message, key) for key in keys}
+                records.append(record)
+            run.json.add({"file": path, "error": contents.error, "messages": records})
 
     return run.each_file(list_file)
+
+
+def _argument(parse: Callable[[str], Any]) -> Callable[[str], Any]:
+    """``parse`` for argparse: its ValueError becomes a usage error."""
+
+    def checked(text: str) -> Any:
+        try:
+            return parse(text)
+        except ValueError as exc:
+            raise argparse.ArgumentTypeError(str(exc)) from exc
+
+    return checked
 
 
 def _table_source(args: argparse.Namespace) -> TableSource | None:
@@ -305,6 +333,22 @@ def _parser() -> argparse.ArgumentParser:
     )
     ls.add_argument("files", nargs="+", metavar="FILE")
     ls.add_argument("--json", action="store_true", help="write one JSON array instead")
+    ls.add_argument(
+        "-w",
+        "--where",
+        type=_argument(parse_conditions),
+        metavar="KEY=V1/V2,KEY!=V",
+        help="list only the messages whose header keys (ecCodes names, see docs/cli.md) "
+        "take one of the values given after =, and none of those after !=",
+    )
+    ls.add_argument(
+        "-p",
+        "--print",
+        dest="print_keys",
+        type=_argument(parse_keys),
+        metavar="KEY,KEY",
+        help="print these header keys (ecCodes names) for each message, under a heading line",
+    )
     ls.set_defaults(run=_command_ls)
 
     dump = commands.add_parser(

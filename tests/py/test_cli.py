@@ -101,6 +101,31 @@ def test_ls_shows_the_header_of_each_message(files):
         listing(*files["two"][:2]) + listing(*files["one"][:2]))
 
 
+@pytest.mark.parametrize("where, shown", [
+    ("dataCategory=3", ["two.bufr:1"]),
+    ("dataCategory=0/3,numberOfSubsets!=128", ["two.bufr:2", "one.bufr:1"]),
+    ("typicalDate=20240309,typicalTime=180000,compressedData=0", ["two.bufr:2", "one.bufr:1"]),
+    ("bufrHeaderCentre!=98/0", []),
+])
+def test_ls_selects_and_prints_keys(files, where, shown):
+    result = run_cli("ls", "-w", where, "-p", "bufrHeaderCentre,internationalDataSubCategory",
+                     files["two"][0], files["one"][0])
+    lines = [line.split() for line in result.stdout.splitlines()]
+    assert lines[0] == ["bufrHeaderCentre", "internationalDataSubCategory", "message"]
+    assert [line[-1].rsplit("/", 1)[-1] for line in lines[1:]] == shown
+    assert {tuple(line[:2]) for line in lines[1:]} <= {("98", "3"), ("0", "0")}
+
+
+@pytest.mark.parametrize("option, text, error", [
+    ("-w", "dataCategory", "expected key=value or key!=value, got 'dataCategory'"),
+    ("-w", "category=3", "unknown key 'category'; the keys are: edition, "),
+    ("-p", "edition,centre", "unknown key 'centre'; the keys are: edition, "),
+])
+def test_ls_refuses_unknown_keys(option, text, error):
+    result = run_cli("ls", option, text, "x.bufr")
+    assert result.returncode == 2 and error in result.stderr
+
+
 def test_ls_json_holds_every_header_field_and_offset(files):
     path, _, offsets = files["two"]
     result = run_cli("ls", "--json", path)

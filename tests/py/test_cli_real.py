@@ -113,3 +113,42 @@ def test_dump_with_the_wmo_csv_tables():
     assert [(v["descriptor"], v["raw_value"], v["unit"]) for v in message["values"]] == [
         (v.descriptor, v.raw_value, tables.get_element(v.descriptor).unit) for v in expected]
     assert {v["unit"] for v in message["values"] if v["descriptor"] == 12101} == {"K"}
+
+
+SHOWN_KEYS = ["edition", "bufrHeaderCentre", "bufrHeaderSubCentre", "dataCategory",
+              "masterTablesVersionNumber", "localTablesVersionNumber", "typicalDate",
+              "typicalTime", "numberOfSubsets", "compressedData", "totalLength"]
+
+
+def eccodes_keys(eccodes, handle):
+    found = {}
+    for key in SHOWN_KEYS:
+        try:
+            found[key] = (eccodes.codes_get_string(handle, key) if key.startswith("typical")
+                          else str(eccodes.codes_get(handle, key, ktype=int)))
+        except eccodes.KeyValueNotFoundError:
+            pass
+    return found
+
+
+def test_ls_prints_keys_as_eccodes_gives_them():
+    eccodes = pytest.importorskip("eccodes")
+    files = [f for f in message_files() if f.name not in ECCODES_REFUSES]
+    _, records = run_json("ls", "-p", ",".join(SHOWN_KEYS), *files)
+    compared = 0
+    for path, record in zip(files, records):
+        if any(m["error"] is not None for m in record["messages"]):
+            continue  # messages we refuse have no keys to compare
+        compared += 1
+        expected = []
+        with open(path, "rb") as file:
+            while (handle := eccodes.codes_bufr_new_from_file(file)) is not None:
+                try:
+                    expected.append(eccodes_keys(eccodes, handle))
+                finally:
+                    eccodes.codes_release(handle)
+        # Edition 2 has no typical date and time for ecCodes.
+        assert [{k: v for k, v in m["keys"].items() if k in e}
+                for m, e in zip(record["messages"], expected)] == expected, path
+        assert len(record["messages"]) == len(expected), path
+    assert compared > 40
