@@ -223,3 +223,49 @@ def write_value_records(
         batch = values[start : min(start + _BATCH, count)]
         write((", " if start else "") + ", ".join(map(records.__getitem__, map(_fields, batch))))
     write("]")
+
+
+_ATTRIBUTES = {name: operator.attrgetter(name)
+               for name in ("raw", "raw_value", "raw_text", "raw_meaning")}
+
+
+def write_value_columns(
+    write: Callable[[str], object],
+    values: list[_quorvel.DecodedValue],
+    count: int,
+    per_subset: int,
+) -> None:
+    """Writes the first ``count`` of ``values``, a compressed message's values
+    subset by subset with ``per_subset`` in each, as a JSON array of columns:
+    one object per element position, holding its attributes once and one array
+    per attribute across the subsets it covers (``subsets``: the first and the
+    last, counted from 1). An attribute that is the same in every subset is
+    written once, as that value. A ``raw_value`` that is no finite number is
+    written null, and the column gets a ``note``."""
+    write("[")
+    for column in range(min(per_subset, count)):
+        shown = values[column:count:per_subset]
+        first = shown[0]
+        record: dict[str, Any] = {
+            "descriptor": first.descriptor,
+            "name": first.name,
+            "unit": first.unit or None,
+            "subsets": [1, len(shown)],
+        }
+        for attribute in ("raw", "raw_value", "raw_text", "raw_meaning"):
+            found = list(map(_ATTRIBUTES[attribute], shown))
+            # The same in every subset (null included): written once.
+            record[attribute] = found[0] if found.count(found[0]) == len(found) else found
+        try:
+            text = json_dumps(record)
+        except ValueError:  # a number JSON cannot hold
+            numbers = record["raw_value"]
+            if isinstance(numbers, list):
+                record["raw_value"] = [v if v is None or math.isfinite(v) else None
+                                       for v in numbers]
+            else:
+                record["raw_value"] = None
+            record["note"] = NOT_FINITE_NOTE
+            text = json_dumps(record)
+        write((", " if column else "") + text)
+    write("]")

@@ -22,6 +22,7 @@ from quorvel._output import (
     header_record,
     listing_line,
     write_value_lines,
+    write_value_columns,
     write_value_records,
 )
 from quorvel._keys import key_text, parse_conditions, parse_keys, selected
@@ -270,6 +271,12 @@ def _command_dump(args: argparse.Namespace) -> int:
                 out.write(f"{', ' if number else ''}{head}, \"values\": ")
                 if values is None:
                     out.write("null}")
+                elif slot.message is not None and slot.message.compressed_data and values:
+                    # Every subset holds the same elements: one column each.
+                    out.write("null, \"columns\": ")
+                    per_subset = len(values) // slot.message.number_of_subsets
+                    write_value_columns(out.write, values, shown, per_subset)
+                    out.write("}")
                 else:
                     write_value_records(out.write, values, shown, tables)
                     out.write("}")

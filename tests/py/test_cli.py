@@ -18,7 +18,7 @@ import pytest
 
 import _quorvel
 from builder import BitWriter, build_message
-from decode_support import (BLOCK, LONG_FACTOR, NAME, PRESENT, PRESSURE, REGION, TEMPERATURE,
+from decode_support import (BLOCK, bits, LONG_FACTOR, NAME, PRESENT, PRESSURE, REGION, TEMPERATURE,
                             Element, write_tables)
 from quorvel import cli
 
@@ -272,6 +272,24 @@ def value_rows(lines, names):
         name = next(n for n in names if rest.startswith(n))
         rows.append((code, name, rest[len(name):].strip()))
     return rows
+
+
+def test_dump_json_writes_compressed_data_by_column(tmp_path, tables):
+    # Block numbers 5, 6, 7 (reference 5, 2-bit increments), region 1 in
+    # every subset, and a temperature no subset has.
+    data = bits((5, 7), (2, 6), (0, 2), (1, 2), (2, 2), (1, 3), (0, 6), (65535, 16), (0, 6))
+    path = tmp_path / "compressed.bufr"
+    path.write_bytes(build_message(descriptors=[BLOCK.code, REGION.code, TEMPERATURE.code],
+                                   data=data, number_of_subsets=3, compressed=True).data)
+    result = run_cli("dump", "--json", "--max-values", "8", "--tables", tables, path)
+    [message] = json.loads(result.stdout)[0]["messages"]
+    assert message["values"] is None
+    assert [(c["descriptor"], c["unit"], c["subsets"], c["raw"], c["raw_value"], c["raw_meaning"])
+            for c in message["columns"]] == [
+        (BLOCK.code, "Numeric", [1, 3], [5, 6, 7], [5.0, 6.0, 7.0], None),
+        (REGION.code, "CODE TABLE", [1, 3], 1, 1.0, "REGION I"),
+        (TEMPERATURE.code, "K", [1, 2], 65535, None, None),  # cut by --max-values
+    ]
 
 
 def test_dump_prints_each_value_with_unit_and_meaning(tmp_path, tables):
