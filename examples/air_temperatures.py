@@ -9,7 +9,9 @@ import quorvel
 
 def air_temperatures(message):
     # Runs in a worker. The message came over as its octets; the tables its
-    # header names are loaded once per worker and kept in that worker's cache.
+    # header names (under $ECCODES_DEFINITION_PATH, else
+    # /usr/share/eccodes/definitions) are loaded once per worker and kept in
+    # that worker's cache.
     decoded = message.decode()
     return message.index, [value.raw_value for value in decoded.values
                            if value.descriptor == 12101]
