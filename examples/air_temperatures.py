@@ -7,7 +7,7 @@ import sys
 import quorvel
 
 
-def air_temperatures(message):
+def air_temperatures(message: quorvel.Message) -> tuple[int, list[float | None]]:
     # Runs in a worker. The message came over as its octets; the tables its
     # header names (under $ECCODES_DEFINITION_PATH, else
     # /usr/share/eccodes/definitions) are loaded once per worker and kept in
@@ -17,7 +17,7 @@ def air_temperatures(message):
                            if value.descriptor == 12101]
 
 
-def main(paths):
+def main(paths: list[str]) -> None:
     with concurrent.futures.ProcessPoolExecutor() as pool:
         for path in paths:
             messages = quorvel.read_messages(path)
