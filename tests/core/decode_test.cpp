@@ -284,23 +284,6 @@ INSTANTIATE_TEST_SUITE_P(Layouts, InterruptTest, ::testing::Bool(),
                            return param.param ? "compressed" : "uncompressed";
                          });
 
-// ---- Operators that would place data wrongly ---------------------------------------
-
-class UnsupportedOperatorTest : public ::testing::TestWithParam<std::uint32_t> {};
-
-TEST_P(UnsupportedOperatorTest, FailsNamingTheOperator) {
-  const std::uint32_t code = GetParam();
-  EXPECT_EQ(decode_failure({code, 1001}, bits({{5, 7}})),
-            fmt::format("csv/table parse error: operator {:06} changes the layout of section 4 "
-                        "and is not supported",
-                        code));
-}
-
-INSTANTIATE_TEST_SUITE_P(DataCarrying, UnsupportedOperatorTest,
-                         ::testing::Values(203001U, 203010U, 203014U, 203254U, 205001U, 205060U,
-                                           205255U, 209001U, 209032U, 209255U, 221001U, 221005U,
-                                           221255U));
-
 // ---- Beyond 64 bits ----------------------------------------------------------------
 
 TEST(DecodeRangeTest, ScaleOperatorAbove18Fails) {

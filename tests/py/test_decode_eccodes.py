@@ -42,11 +42,6 @@ def missing_element(code):
     return f"descriptor {code:06} was not found in Table B"
 
 
-def layout_operator(code):
-    return f"csv/table parse error: operator {code:06} changes the layout of section 4 and " \
-           "is not supported"
-
-
 def out_of_bits(position, width, available):
     return f"csv/table parse error: not enough bits while reading section 4 at bit {position} " \
            f"for width {width} ({available} bits available)"
@@ -58,11 +53,6 @@ REFUSED = {
         missing_element(1194),
         "local descriptors of centre 200 (local tables 1); Debian ships no tables for that "
         "centre, and ecCodes fails on them too"),
-    ("eccodes-python/rwp_jma.bufr", 0): (
-        missing_element(25192),
-        "JMA local descriptor 0 25 192, announced by 2-06-008; there are no tables for centre "
-        "34, and an element must be in Table B even when 2-06 gives its width. ecCodes "
-        "reports the missing descriptor too and skips its 8 bits"),
     ("eccodes-python/sral_sentinel_3a.bufr", 0): (
         "csv/table parse error: CSV error: record 1 (line: 3, byte: 186): found record with "
         "8 fields, but the previous record has 11 fields",
@@ -77,18 +67,6 @@ REFUSED = {
     ("wreport/ed4date.bufr", 1): (
         missing_element(1212),
         "ECMWF local descriptors of local tables 102, not shipped; ecCodes fails too"),
-    ("pybufrkit/ISND02_LLBD.bufr", 0): (
-        layout_operator(203014),
-        "2-03-014 sends new reference values in section 4; refused. ecCodes reads them"),
-    ("wreport/wigos.bufr", 0): (
-        layout_operator(203014),
-        "2-03-014 sends new reference values in section 4; refused. ecCodes reads them"),
-    ("pybufrkit/IUSK73_AMMC_182300.bufr", 0): (
-        layout_operator(205060),
-        "2-05-060 inserts 60 characters in section 4; refused. ecCodes reads them"),
-    ("pybufrkit/IUSK73_AMMC_040000.bufr", 0): (
-        layout_operator(205060),
-        "2-05-060 inserts 60 characters in section 4; refused. ecCodes reads them"),
     ("geo-bufr/delayed_repetition.bufr", 0): (
         out_of_bits(32, 4, 32),
         "0 31 011 (delayed repetition) is read as a replication count, so the group sent "
@@ -101,6 +79,14 @@ REFUSED = {
         out_of_bits(540114, 16, 540120),
         "the data do not fit 3-40-010 of master tables 16 as Debian ships them: both "
         "decoders reach the last 6 bits with a field left to read"),
+}
+
+# (file under bufr/, message index): the error ecCodes prints and then reads
+# on from, because we read the same way.
+TOLERATED = {
+    # A JMA local element the tables lack, announced by 2-06-008: both
+    # decoders step over its 8 bits and give them as an unscaled number.
+    ("eccodes-python/rwp_jma.bufr", 0): "unable to get descriptor 025192 from table",
 }
 
 # (file under bufr/, message index): why the values differ.
@@ -145,9 +131,9 @@ def shared_message(name, index):
     return split_messages(shared_data_path("bufr", name).read_bytes())[index]
 
 
-def assert_agrees(message):
+def assert_agrees(message, tolerated=()):
     ours = our_values(decode_values_with_definitions(message, str(DEFINITIONS_ROOT)))
-    reference = eccodes_values(message)
+    reference = eccodes_values(message, tolerated)
     found = differences(ours, reference)
     assert not found, f"{len(ours)} values, ecCodes {len(reference.numbers)}:\n" + \
         "\n".join(str(difference) for difference in found)
@@ -156,7 +142,8 @@ def assert_agrees(message):
 @pytest.mark.parametrize("name, index", message_cases())
 def test_values_agree_with_eccodes(name, index):
     definitions_path("bufr", "tables")
-    assert_agrees(shared_message(name, index))
+    tolerated = [TOLERATED[name, index]] if (name, index) in TOLERATED else []
+    assert_agrees(shared_message(name, index), tolerated)
 
 
 @pytest.mark.parametrize("name, index", sorted(REFUSED),
@@ -173,7 +160,7 @@ def test_every_listed_message_exists():
     """A renamed or removed file must not leave a stale entry behind."""
     shared_data_path("bufr")
     cases = {(p.values[0], p.values[1]) for p in [*message_cases(), *earlier_edition_cases()]}
-    assert set(REFUSED) | set(DIFFERING) <= cases
+    assert set(REFUSED) | set(DIFFERING) | set(TOLERATED) <= cases
 
 
 @pytest.fixture(scope="module")

@@ -124,6 +124,9 @@ BufrError BufrError::unsupported_data_operator(std::uint32_t code) {
   return text(
       fmt::format("operator {:06} changes the layout of section 4 and is not supported", code));
 }
+BufrError BufrError::reference_operator_too_wide(std::uint32_t code) {
+  return text(fmt::format("operator {:06} sends reference values wider than 64 bits", code));
+}
 BufrError BufrError::scale_operator_too_large(std::uint32_t code) {
   return text(fmt::format("operator {:06} scales reference values beyond the 64-bit range", code));
 }

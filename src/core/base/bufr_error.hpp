@@ -115,6 +115,7 @@ class BufrError {
   static BufrError too_many_decode_steps(std::uint64_t limit);
   static BufrError unsupported_data_operator(std::uint32_t code);
   static BufrError scale_operator_too_large(std::uint32_t code);
+  static BufrError reference_operator_too_wide(std::uint32_t code);
   static BufrError difference_reference_too_wide(std::uint32_t code, std::uint64_t width);
   static BufrError compressed_value_too_large(std::uint32_t code);
   // The work stopped because its Interrupt asked it to.

@@ -48,6 +48,16 @@ class BitReader {
     return value;
   }
 
+  // Moves past `width` bits, any number of them; on failure the position
+  // does not move.
+  Status skip_bits(std::uint64_t width) {
+    if (width > bits_left()) {
+      return BufrError::not_enough_bits(position_, width, bits_available());
+    }
+    position_ += width;
+    return {};
+  }
+
   // ceil(bit_count / 8) octets: whole octets first, then the remaining bits
   // left-aligned in a last octet. A failure names the octet (or the final
   // partial read) that crosses the end; octets before it stay consumed.

@@ -60,6 +60,20 @@ class CompressedLayout {
 
   Status back_reference(const ElementFields& element) { return read_column(element); }
 
+  Status absent(const ElementFields& element) { return unread_column(element); }
+
+  // The reference bits, the increment width, then that many bits per subset.
+  Status skip_unknown(const ElementFields& element) {
+    QV_TRY(reader_.skip_bits(element.width));
+    QV_ASSIGN_OR_RETURN(const std::uint64_t increment_width, reader_.read_bits(6));
+    QV_TRY(reader_.skip_bits(increment_width * subsets_));
+    return unread_column(element);
+  }
+
+  // Sent once for all subsets, without an increment width: 2-03 defines one
+  // reference for the whole message.
+  Expected<std::uint64_t> reference_bits(std::uint32_t width) { return reader_.read_bits(width); }
+
   Status marker(std::uint32_t code) {
     DecodedValue value;
     value.descriptor = code;
@@ -85,6 +99,17 @@ class CompressedLayout {
     return sink_.column(column_, texts_);
   }
 
+  // A column of values of `element` without bits, number or text.
+  Status unread_column(const ElementFields& element) {
+    texts_.clear();
+    DecodedValue value;
+    value.descriptor = element.code;
+    value.name = element.name;
+    value.unit = element.unit;
+    fill_column(value);
+    return hand_over();
+  }
+
   // The first subset's entry of the column just read, if there are subsets.
   const DecodedValue* first_of_last_column() const {
     return column_.empty() ? nullptr : &column_.front();
@@ -95,7 +120,7 @@ class CompressedLayout {
       return read_text_column(element);
     }
     return read_numeric_column(element.code, element.name, element.unit,
-                               numeric_read(element, state_), true);
+                               numeric_read(element, state_), !element.from_operator);
   }
 
   Status read_numeric_column(std::uint32_t code, std::string_view name, std::string_view unit,

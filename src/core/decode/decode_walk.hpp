@@ -8,6 +8,13 @@
 //       appends the element's value(s) and returns the value a bitmap
 //       definition takes (nullopt: the bitmap takes nothing);
 //   Expected<std::uint64_t> replication_factor(const ElementFields& factor);
+//   Status absent(const ElementFields& element);
+//       appends the element's value(s) as missing, reading nothing (2-21);
+//   Status skip_unknown(const ElementFields& element);
+//       steps over an unknown element wider than 64 bits (2-06) and
+//       appends its value(s) as missing;
+//   Expected<std::uint64_t> reference_bits(std::uint32_t width);
+//       reads the bits of one new reference value (2-03);
 //   Status marker(std::uint32_t code);
 //   Status back_reference(const ElementFields& element);
 //   BufrError too_deep();
@@ -23,6 +30,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "core/base/bufr_error.hpp"
@@ -89,7 +97,9 @@ struct DecodeLimits {
 inline constexpr std::string_view kTextUnit = "CCITT IA5";
 
 // The fields of a Table B element that reading needs. Usually those of the
-// table's definition; a 2-25-255 back-reference reads an altered copy.
+// table's definition; a 2-25-255 back-reference reads an altered copy, and
+// the characters of 2-05 and an element the tables lack after 2-06 read
+// fields made from the operator.
 struct ElementFields {
   std::uint32_t code = 0;
   std::string_view name;
@@ -98,6 +108,9 @@ struct ElementFields {
   std::int32_t scale = 0;
   std::int64_t reference = 0;
   std::uint32_t width = 0;
+  // The operator fixed the width: no other operator changes the width,
+  // scale or reference, and no code table is consulted.
+  bool from_operator = false;
 
   static ElementFields of(const ElementDefinition& definition) {
     return ElementFields{
@@ -129,6 +142,16 @@ struct DecodeState {
   // The element behind each value read so far (a pointer into the TableSet,
   // not a copy of its fields), which the bitmap's positions index.
   std::vector<const ElementDefinition*> history;
+  // Elements the tables lack that 2-06 gave a width, by their place in
+  // `history` (where they stand as &kUnknownElement), in reading order.
+  std::vector<std::pair<std::size_t, ElementFields>> unknown_history;
+  // 2-03-YYY: while not 0, each element defines a new reference value of
+  // this many bits instead of carrying data.
+  std::uint32_t reference_bits = 0;
+  // The new reference values in force, by element code.
+  std::vector<std::pair<std::uint32_t, std::int64_t>> new_references;
+  // 2-21-YYY: elements still to come whose data are not present.
+  std::uint32_t absent_left = 0;
 
   // Back to the start-of-subset state, keeping the vectors' storage.
   void reset() {
@@ -144,6 +167,20 @@ struct DecodeState {
     clear_bitmap();
     history_start = 0;
     history.clear();
+    unknown_history.clear();
+    reference_bits = 0;
+    new_references.clear();
+    absent_left = 0;
+  }
+
+  // The new reference value of `code`, when 2-03 gave it one.
+  const std::int64_t* new_reference(std::uint32_t code) const {
+    for (const auto& [changed, reference] : new_references) {
+      if (changed == code) {
+        return &reference;
+      }
+    }
+    return nullptr;
   }
 
   void clear_bitmap() {
@@ -187,6 +224,13 @@ inline double power_of_ten(std::int64_t scale) {
 
 inline NumericRead numeric_read(const ElementFields& element, const DecodeState& state) {
   NumericRead read;
+  if (element.from_operator) [[unlikely]] {
+    read.width = element.width;
+    read.divisor = power_of_ten(element.scale);
+    read.reference = element.reference;
+    read.missing_allowed = descriptor_x(element.code) != 31;
+    return read;
+  }
   if (state.next_width_pending) {
     read.width = state.next_width;
   } else {
@@ -195,12 +239,19 @@ inline NumericRead numeric_read(const ElementFields& element, const DecodeState&
   }
   read.divisor = power_of_ten(std::int64_t{element.scale} + state.scale_change);
   read.reference = static_cast<__int128>(element.reference) * state.reference_multiplier;
+  if (!state.new_references.empty()) [[unlikely]] {
+    // A reference sent in section 4 is the reference itself: 2-07 does not
+    // multiply it.
+    if (const std::int64_t* changed = state.new_reference(element.code)) {
+      read.reference = *changed;
+    }
+  }
   read.missing_allowed = descriptor_x(element.code) != 31;
   return read;
 }
 
 inline std::uint32_t text_read_width(const ElementFields& element, const DecodeState& state) {
-  return state.text_width_override ? state.text_width : element.width;
+  return state.text_width_override && !element.from_operator ? state.text_width : element.width;
 }
 
 inline bool is_missing(std::uint64_t raw, std::uint32_t width, bool missing_allowed) {
@@ -236,6 +287,17 @@ inline std::uint8_t bitmap_octet(double value) {
   }
   return static_cast<std::uint8_t>(std::min(255.0, value));
 }
+
+// A new reference value of `width` (1..64) bits: the first bit is the sign,
+// the others the magnitude.
+inline std::int64_t signed_reference(std::uint64_t raw, std::uint32_t width) {
+  const std::uint64_t sign = std::uint64_t{1} << (width - 1);
+  const auto magnitude = static_cast<std::int64_t>(raw & (sign - 1));
+  return (raw & sign) != 0 ? -magnitude : magnitude;
+}
+
+// Where an element the tables lack stands in DecodeState::history.
+inline const ElementDefinition kUnknownElement{};
 
 // Character data as text: none when every octet is 0xFF; octets from 0x80 up
 // become '?'; trailing white space goes.
@@ -346,11 +408,23 @@ class DescriptorWalk {
   }
 
   Status element(std::uint32_t code) {
+    if (state_.reference_bits != 0) [[unlikely]] {
+      return define_reference(code);
+    }
+    if (state_.absent_left != 0) [[unlikely]] {
+      --state_.absent_left;
+      if (!present_without_data(code)) {
+        return absent_element(code);
+      }
+    }
     if (state_.associated_field_width != 0 && descriptor_x(code) != 31) {
       QV_TRY(layout_.associated_field(state_.associated_field_width));
     }
     const ElementDefinition* definition = tables_.find_element(code);
     if (definition == nullptr) {
+      if (state_.next_width_pending) {
+        return unknown_element(code);
+      }
       return BufrError::missing_element(code);
     }
     QV_ASSIGN_OR_RETURN(const std::optional<double> bitmap_value,
@@ -363,6 +437,68 @@ class DescriptorWalk {
       return {};
     }
     return remember(definition);
+  }
+
+  // Under 2-21, elements of classes 1 to 9 and 31 still carry data.
+  static bool present_without_data(std::uint32_t code) {
+    const std::uint32_t x = descriptor_x(code);
+    return (x >= 1 && x <= 9) || x == 31;
+  }
+
+  // An element between 2-03-YYY and 2-03-255: its bits are its new reference.
+  Status define_reference(std::uint32_t code) {
+    QV_ASSIGN_OR_RETURN(const std::uint64_t raw, layout_.reference_bits(state_.reference_bits));
+    const std::int64_t reference = signed_reference(raw, state_.reference_bits);
+    for (auto& [changed, value] : state_.new_references) {
+      if (changed == code) {
+        value = reference;
+        return {};
+      }
+    }
+    state_.new_references.emplace_back(code, reference);
+    return {};
+  }
+
+  // An element whose data 2-21 says are not present: a missing value that
+  // reads no bits, in the history like any element.
+  Status absent_element(std::uint32_t code) {
+    const ElementDefinition* definition = tables_.find_element(code);
+    if (definition == nullptr) {
+      return BufrError::missing_element(code);
+    }
+    QV_TRY(layout_.absent(ElementFields::of(*definition)));
+    return remember(definition);
+  }
+
+  // An element the tables lack, whose width 2-06 gave: its bits as an
+  // unscaled number without a name from the tables.
+  Status unknown_element(std::uint32_t code) {
+    ElementFields fields;
+    fields.code = code;
+    fields.name = kUnknownElementName;
+    fields.width = state_.next_width;
+    fields.from_operator = true;
+    state_.next_width_pending = false;
+    if (fields.width > 64) {
+      QV_TRY(layout_.skip_unknown(fields));
+    } else {
+      QV_TRY(layout_.element(fields));
+    }
+    state_.unknown_history.emplace_back(state_.history.size(), fields);
+    return remember(&kUnknownElement);
+  }
+
+  // The fields a back-reference reads for history entry `index`.
+  ElementFields history_fields(std::size_t index) const {
+    const ElementDefinition* definition = state_.history[index];
+    if (definition != &kUnknownElement) {
+      return ElementFields::of(*definition);
+    }
+    const auto& unknowns = state_.unknown_history;
+    const auto found = std::lower_bound(unknowns.begin(), unknowns.end(), index,
+                                        [](const std::pair<std::size_t, ElementFields>& entry,
+                                           std::size_t at) { return entry.first < at; });
+    return found->second;
   }
 
   // The group after the replication descriptor at codes[i]; moves i past it.
@@ -419,22 +555,21 @@ class DescriptorWalk {
         state_.scale_change = y == 0 ? 0 : signed_y - 128;
         return {};
       case 3:
-        // New reference values travel in section 4 until 2-03-255.
-        if (y != 0 && y != 255) {
-          return BufrError::unsupported_data_operator(code);
-        }
-        return {};
+        return reference_operator(code, y);
       case 4:
         state_.associated_field_width = y;
         return {};
       case 5:
+        return y == 0 ? Status{} : inserted_text(code, y);
       case 9:
-      case 21:
-        // Inserted characters, IEEE floating point, data not present: all
-        // change what section 4 holds.
+        // IEEE floating point changes what section 4 holds; no message we
+        // know uses it.
         if (y != 0) {
           return BufrError::unsupported_data_operator(code);
         }
+        return {};
+      case 21:
+        state_.absent_left = y;
         return {};
       case 6:
         state_.next_width_pending = true;
@@ -490,6 +625,38 @@ class DescriptorWalk {
     }
   }
 
+  // 2-03-YYY starts defining new reference values of YYY bits, 2-03-255 ends
+  // the definitions (they stay in force), 2-03-000 cancels them all.
+  Status reference_operator(std::uint32_t code, std::uint32_t y) {
+    if (y == 0) {
+      state_.reference_bits = 0;
+      state_.new_references.clear();
+      return {};
+    }
+    if (y == 255) {
+      state_.reference_bits = 0;
+      return {};
+    }
+    if (y > 64) {
+      return BufrError::reference_operator_too_wide(code);
+    }
+    state_.reference_bits = y;
+    return {};
+  }
+
+  // 2-05-YYY: YYY characters, a text value under the operator's code.
+  Status inserted_text(std::uint32_t code, std::uint32_t y) {
+    ElementFields fields;
+    fields.code = code;
+    fields.name = kInsertedTextName;
+    fields.unit = kTextUnit;
+    fields.is_text = true;
+    fields.width = 8 * y;
+    fields.from_operator = true;
+    QV_TRY(layout_.element(fields));
+    return {};
+  }
+
   Status scale_operator(std::uint32_t code, std::uint32_t y) {
     if (y == 0) {
       state_.width_change = 0;
@@ -524,7 +691,7 @@ class DescriptorWalk {
     if (index >= state_.history.size()) {
       return BufrError::bitmap_outside_history();
     }
-    ElementFields fields = ElementFields::of(*state_.history[index]);
+    ElementFields fields = history_fields(index);
     if (difference) {
       // Differences are signed: one more bit, centred on zero.
       const std::uint32_t width = fields.width;

@@ -15,6 +15,10 @@ namespace quorvel {
 
 inline constexpr std::string_view kAssociatedFieldName = "associatedField";
 inline constexpr std::string_view kOperatorName = "operator";
+// Characters inserted by 2-05-YYY, as ecCodes names them.
+inline constexpr std::string_view kInsertedTextName = "text";
+// An element the tables lack, read with the width 2-06-YYY gave it.
+inline constexpr std::string_view kUnknownElementName = "unknown";
 
 struct DecodedValue {
   static constexpr std::uint32_t kNoText = UINT32_MAX;

@@ -40,6 +40,15 @@ class UncompressedLayout {
     return {};
   }
 
+  Status absent(const ElementFields& element) { return append(unread(element)); }
+
+  Status skip_unknown(const ElementFields& element) {
+    QV_TRY(reader_.skip_bits(element.width));
+    return append(unread(element));
+  }
+
+  Expected<std::uint64_t> reference_bits(std::uint32_t width) { return reader_.read_bits(width); }
+
   Status marker(std::uint32_t code) {
     DecodedValue value;
     value.descriptor = code;
@@ -58,6 +67,15 @@ class UncompressedLayout {
     }
     ++count_;
     return sink_.value(value, text);
+  }
+
+  // A value of `element` without bits, number or text.
+  static DecodedValue unread(const ElementFields& element) {
+    DecodedValue value;
+    value.descriptor = element.code;
+    value.name = element.name;
+    value.unit = element.unit;
+    return value;
   }
 
   // Reads one element, appends its value and returns its scaled value.
@@ -88,9 +106,11 @@ class UncompressedLayout {
       value.raw_value = scaled_value(how.reference, raw, how.divisor);
       value.has_raw_value = true;
     }
-    if (const auto meaning = tables_.find_meaning(element.code, raw)) {
-      value.meaning = *meaning;
-      value.has_meaning = true;
+    if (!element.from_operator) {
+      if (const auto meaning = tables_.find_meaning(element.code, raw)) {
+        value.meaning = *meaning;
+        value.has_meaning = true;
+      }
     }
     QV_TRY(append(value));
     return value.raw_value_or_none();
