@@ -327,4 +327,6 @@ def next_messages(
 
 ASSOCIATED_FIELD_CODE: Final[int]
 OPERATOR_NAME: Final[str]
+INSERTED_TEXT_NAME: Final[str]
+UNKNOWN_ELEMENT_NAME: Final[str]
 BUFR_MESSAGE_FIELDS: Final[tuple[str, ...]]

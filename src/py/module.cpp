@@ -101,6 +101,8 @@ int module_exec(PyObject* module) {
         PyModule_AddFunctions(module, module_functions) == 0 &&
         add_constant(module, "ASSOCIATED_FIELD_CODE", to_python(kAssociatedFieldCode)) &&
         add_constant(module, "OPERATOR_NAME", to_python(kOperatorName)) &&
+        add_constant(module, "INSERTED_TEXT_NAME", to_python(kInsertedTextName)) &&
+        add_constant(module, "UNKNOWN_ELEMENT_NAME", to_python(kUnknownElementName)) &&
         add_constant(module, "BUFR_MESSAGE_FIELDS", bufr_message_field_names());
     return added ? 0 : -1;
   });

@@ -36,7 +36,8 @@ FUNCTIONS = [
     "_restore_bufr_message",
     "_restore_decoded_value",
 ]
-CONSTANTS = ["ASSOCIATED_FIELD_CODE", "OPERATOR_NAME", "BUFR_MESSAGE_FIELDS"]
+CONSTANTS = ["ASSOCIATED_FIELD_CODE", "OPERATOR_NAME", "INSERTED_TEXT_NAME",
+             "UNKNOWN_ELEMENT_NAME", "BUFR_MESSAGE_FIELDS"]
 
 
 def entry_points() -> set[str]:

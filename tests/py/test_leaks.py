@@ -263,13 +263,14 @@ def parse_all_bytes_calls(paths):
 
 
 @scenario(10000, ["scan_messages", "ASSOCIATED_FIELD_CODE", "OPERATOR_NAME",
-                  "BUFR_MESSAGE_FIELDS"])
+                  "INSERTED_TEXT_NAME", "UNKNOWN_ELEMENT_NAME", "BUFR_MESSAGE_FIELDS"])
 def scan_messages_calls(paths):
     assert len(_quorvel.scan_messages(TWO_MESSAGES)[0]) == 2
     assert _quorvel.scan_messages(TWO_MESSAGES + b"BUFR\0")[1] is not None
     expect_raises(TypeError, lambda: _quorvel.scan_messages(None))
     # The constants are made once, at import; reading them makes nothing.
-    assert (_quorvel.ASSOCIATED_FIELD_CODE, _quorvel.OPERATOR_NAME) != (0, "")
+    assert (_quorvel.ASSOCIATED_FIELD_CODE, _quorvel.OPERATOR_NAME, _quorvel.INSERTED_TEXT_NAME,
+            _quorvel.UNKNOWN_ELEMENT_NAME) != (0, "", "", "")
     assert len(_quorvel.BUFR_MESSAGE_FIELDS) == 28
 
 

@@ -198,6 +198,7 @@ def test_argument_count_errors(call, text):
 def test_constants():
     assert _quorvel.ASSOCIATED_FIELD_CODE == 999999
     assert _quorvel.OPERATOR_NAME == "operator"
+    assert (_quorvel.INSERTED_TEXT_NAME, _quorvel.UNKNOWN_ELEMENT_NAME) == ("text", "unknown")
     # The attributes of BufrMessage, in the order the class defines them.
     fields = _quorvel.BUFR_MESSAGE_FIELDS
     assert type(fields) is tuple and len(fields) == 28
