@@ -1,7 +1,7 @@
 // The operators that put data of their own in section 4 or take it away:
 // new reference values (2-03), inserted characters (2-05), elements the
 // tables lack read with the width 2-06 gives (2-06), data not present
-// (2-21), each in both layouts.
+// (2-21), and the data repetition of 0-31-011, each in both layouts.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -29,17 +29,20 @@ struct Case {
   Lines compressed_expected;
 };
 
+const Element kRepetition{31011, "DELAYED DESCRIPTOR AND DATA REPETITION FACTOR", 8};
+
+TableSet tables() { return decode_tables({}, {kRepetition}); }
+
 class OperatorTest : public ::testing::TestWithParam<Case> {};
 
 TEST_P(OperatorTest, Uncompressed) {
   const Case& c = GetParam();
-  EXPECT_EQ(decode_lines(c.codes, c.uncompressed, 1, false, decode_tables()),
-            c.uncompressed_expected);
+  EXPECT_EQ(decode_lines(c.codes, c.uncompressed, 1, false, tables()), c.uncompressed_expected);
 }
 
 TEST_P(OperatorTest, Compressed) {
   const Case& c = GetParam();
-  EXPECT_EQ(decode_lines(c.codes, c.compressed, 2, true, decode_tables()), c.compressed_expected);
+  EXPECT_EQ(decode_lines(c.codes, c.compressed, 2, true, tables()), c.compressed_expected);
 }
 
 // A sign bit, then the magnitude.
@@ -112,6 +115,17 @@ std::vector<Case> cases() {
        Bits{}.column(5, 7).column(28000, 16).take(),
        {absent(kTemperature), entry(kBlock, 5), absent(kTemperature), entry(kTemperature, 28000),
         absent(kTemperature), entry(kBlock, 5), absent(kTemperature), entry(kTemperature, 28000)}},
+      // The group's data are sent once and stand for every repetition.
+      {"0_31_011_data_repetition",
+       {102000, 31011, 1001, 1002, 1001},
+       Bits{}(3, 8)(5, 7)(10, 10)(6, 7).take(),
+       {numeric(kRepetition, 3), numeric(kBlock, 5), numeric(kStation, 10), numeric(kBlock, 5),
+        numeric(kStation, 10), numeric(kBlock, 5), numeric(kStation, 10), numeric(kBlock, 6)},
+       Bits{}.column(3, 8).column(5, 7, 2, {0, 1}).column(10, 10).column(6, 7).take(),
+       {entry(kRepetition, 3), entry(kBlock, 5), entry(kStation, 10), entry(kBlock, 5),
+        entry(kStation, 10), entry(kBlock, 5), entry(kStation, 10), entry(kBlock, 6),
+        entry(kRepetition, 3), entry(kBlock, 6), entry(kStation, 10), entry(kBlock, 6),
+        entry(kStation, 10), entry(kBlock, 6), entry(kStation, 10), entry(kBlock, 6)}},
   };
 }
 

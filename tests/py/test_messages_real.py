@@ -146,3 +146,33 @@ def test_every_message_file_is_covered():
         if path.is_file() and not path.name.endswith(NOT_MESSAGES)
     }
     assert found == set(EDITION4) | set(REFUSED)
+
+
+# ---- Delayed data repetition, which ecCodes cannot decode ----------------------------
+
+def geo_bufr_subsets(path):
+    """Each subset of a Geo::BUFR text dump as (descriptor, number or None) pairs."""
+    subsets = []
+    for line in path.read_text().splitlines():
+        if line.startswith("Subset "):
+            subsets.append([])
+        fields = line.split()
+        if subsets and len(fields) >= 3 and fields[0].isdigit() and len(fields[1]) == 6:
+            subsets[-1].append((int(fields[1]), None if fields[2] == "missing" else float(fields[2])))
+    return subsets
+
+
+@pytest.mark.parametrize("name", ["delayed_repetition", "delayed_repetition_compressed"])
+def test_delayed_data_repetition_agrees_with_geo_bufr(name):
+    """0 31 011 sends the group's data once and repeats them: the values
+    equal those of Geo::BUFR's dump, subset by subset."""
+    import quorvel
+
+    from test_expansion_support import definitions_path
+
+    definitions_path("bufr", "tables")
+    expected = geo_bufr_subsets(shared_data_path("bufr", "geo-bufr", f"{name}.geo-bufr.txt"))
+    (message,) = quorvel.read_messages(shared_data_path("bufr", "geo-bufr", f"{name}.bufr"))
+    ours = [[(value.descriptor, value.raw_value) for value in subset]
+            for subset in message.decode().subsets]
+    assert ours == expected

@@ -74,6 +74,29 @@ class CompressedLayout {
   // reference for the whole message.
   Expected<std::uint64_t> reference_bits(std::uint32_t width) { return reader_.read_bits(width); }
 
+  std::size_t start_recording() {
+    ++recording_;
+    return recorded_.size();
+  }
+
+  Status replay(std::size_t mark, std::uint64_t times) {
+    const std::size_t end = recorded_.size();
+    for (std::uint64_t copy = 0; copy < times && mark != end; ++copy) {
+      for (std::size_t k = mark; k < end; ++k) {
+        column_ = recorded_[k].column;
+        texts_ = recorded_[k].texts;
+        QV_TRY(hand_over());
+      }
+    }
+    return {};
+  }
+
+  void stop_recording() {
+    if (--recording_ == 0) {
+      recorded_.clear();
+    }
+  }
+
   Status marker(std::uint32_t code) {
     DecodedValue value;
     value.descriptor = code;
@@ -96,6 +119,9 @@ class CompressedLayout {
       return BufrError::too_many_values(limits_.max_values);
     }
     count_ += subsets_;
+    if (recording_ != 0) [[unlikely]] {
+      recorded_.push_back({column_, texts_});
+    }
     return sink_.column(column_, texts_);
   }
 
@@ -306,6 +332,13 @@ class CompressedLayout {
   // The column being read, and the texts its entries point to.
   std::vector<DecodedValue> column_;
   std::vector<std::string> texts_;
+  // The columns a delayed data repetition has read so far, while one runs.
+  struct Recorded {
+    std::vector<DecodedValue> column;
+    std::vector<std::string> texts;
+  };
+  std::vector<Recorded> recorded_;
+  int recording_ = 0;
 };
 
 }  // namespace

@@ -15,6 +15,11 @@
 //       appends its value(s) as missing;
 //   Expected<std::uint64_t> reference_bits(std::uint32_t width);
 //       reads the bits of one new reference value (2-03);
+//   std::size_t start_recording();
+//   Status replay(std::size_t mark, std::uint64_t times);
+//   void stop_recording();
+//       keep the values appended after start_recording, and append those
+//       after `mark` again, `times` times (delayed data repetition);
 //   Status marker(std::uint32_t code);
 //   Status back_reference(const ElementFields& element);
 //   BufrError too_deep();
@@ -532,6 +537,9 @@ class DescriptorWalk {
     // of its own that no step counts. Unsigned wrap-around keeps steps_ minus
     // the offset right should the offset pass below zero.
     --position_offset_;
+    if (is_data_repetition(factor_code) && *count > 1) {
+      return repeat_data(group, *count, depth, code);
+    }
     for (std::uint64_t copy = 0; copy < *count; ++copy) {
       if (Status done = walk(group, depth + 1); !done) [[unlikely]] {
         // Only a group nested too deeply fails before counting a step of its
@@ -541,6 +549,39 @@ class DescriptorWalk {
       }
     }
     return {};
+  }
+
+  // 0-31-011 and 0-31-012 repeat the group's data, not only its descriptors:
+  // the data are sent once.
+  static bool is_data_repetition(std::uint32_t factor_code) {
+    return factor_code == 31011 || factor_code == 31012;
+  }
+
+  // The group read once, its values and history entries then repeated, so
+  // that `count` copies follow one another as if each had been sent.
+  Status repeat_data(std::span<const std::uint32_t> group, std::uint64_t count, int depth,
+                     std::uint32_t code) {
+    const std::size_t mark = layout_.start_recording();
+    const std::size_t history_mark = state_.history.size();
+    Status done = walk(group, depth + 1);
+    if (!done) [[unlikely]] {
+      layout_.stop_recording();
+      note_failure(code, steps_ - 2 - position_offset_);
+      return done;
+    }
+    done = layout_.replay(mark, count - 1);
+    const std::size_t history_end = state_.history.size();
+    for (std::uint64_t copy = 1; done && copy < count && history_end != history_mark; ++copy) {
+      for (std::size_t k = history_mark; done && k < history_end; ++k) {
+        const ElementDefinition* definition = state_.history[k];
+        if (definition == &kUnknownElement) {
+          state_.unknown_history.emplace_back(state_.history.size(), history_fields(k));
+        }
+        done = remember(definition);
+      }
+    }
+    layout_.stop_recording();
+    return done;
   }
 
   Status op(std::uint32_t code) {

@@ -1,6 +1,7 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "core/decode/bit_reader.hpp"
 #include "core/decode/decode.hpp"
@@ -49,6 +50,29 @@ class UncompressedLayout {
 
   Expected<std::uint64_t> reference_bits(std::uint32_t width) { return reader_.read_bits(width); }
 
+  std::size_t start_recording() {
+    ++recording_;
+    return recorded_.size();
+  }
+
+  Status replay(std::size_t mark, std::uint64_t times) {
+    const std::size_t end = recorded_.size();
+    for (std::uint64_t copy = 0; copy < times && mark != end; ++copy) {
+      for (std::size_t k = mark; k < end; ++k) {
+        // A copy: appending may record again and move the vector.
+        const Recorded entry = recorded_[k];
+        QV_TRY(append(entry.value, entry.text));
+      }
+    }
+    return {};
+  }
+
+  void stop_recording() {
+    if (--recording_ == 0) {
+      recorded_.clear();
+    }
+  }
+
   Status marker(std::uint32_t code) {
     DecodedValue value;
     value.descriptor = code;
@@ -66,6 +90,9 @@ class UncompressedLayout {
       return BufrError::too_many_values(limits_.max_values);
     }
     ++count_;
+    if (recording_ != 0) [[unlikely]] {
+      recorded_.push_back({value, text ? std::optional<std::string>(*text) : std::nullopt});
+    }
     return sink_.value(value, text);
   }
 
@@ -125,6 +152,13 @@ class UncompressedLayout {
   // Text fields are numbered through the whole message, across subsets.
   std::uint64_t text_counter_ = 0;
   std::string octets_;
+  // The values a delayed data repetition has read so far, while one runs.
+  struct Recorded {
+    DecodedValue value;
+    std::optional<std::string> text;
+  };
+  std::vector<Recorded> recorded_;
+  int recording_ = 0;
 };
 
 }  // namespace
