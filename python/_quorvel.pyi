@@ -165,7 +165,7 @@ class TableSet:
     def get_meaning(self, code: SupportsIndex, raw: SupportsIndex) -> str | None: ...
     def expand(self, descriptors: Sequence[SupportsIndex]) -> list[int]: ...
     @staticmethod
-    def from_eccodes(path: str) -> TableSet: ...
+    def from_eccodes(path: str, lenient: bool = False) -> TableSet: ...
     @staticmethod
     def from_bufr4_45(path: str) -> TableSet: ...
     @staticmethod
@@ -175,7 +175,8 @@ class TableSet:
                               master_tables_version_number: SupportsIndex,
                               local_tables_version_number: SupportsIndex,
                               originating_centre: SupportsIndex,
-                              originating_subcentre: SupportsIndex) -> TableSet:
+                              originating_subcentre: SupportsIndex,
+                              as_reader: bool = False) -> TableSet:
         """How a pickled TableSet from definitions is made again."""
     def __reduce__(self) -> tuple[Any, tuple[Any, ...]]: ...
 
@@ -285,6 +286,7 @@ class MessageError(ValueError):
     descriptor: int | None
     position: int | None
     subset: int | None
+    tables: tuple[str, ...] | None
 
     def __init__(
         self,
@@ -295,7 +297,12 @@ class MessageError(ValueError):
         descriptor: int | None = None,
         position: int | None = None,
         subset: int | None = None,
+        tables: tuple[str, ...] | None = None,
     ) -> None: ...
+
+class TableVersionWarning(UserWarning):
+    """A message names master tables that are not installed; it is decoded
+    with the nearest version that is."""
 
 def parse_bytes(data: bytes) -> BufrMessage: ...
 def parse_file(path: str) -> BufrMessage: ...

@@ -11,7 +11,7 @@ from __future__ import annotations
 import io
 import os
 import warnings
-from typing import Any, Callable, Iterator, Union
+from typing import Any, Callable, Iterator, Sequence, Union
 
 import _quorvel
 from _quorvel import Message, MessageError
@@ -26,6 +26,8 @@ _ON_ERROR = ("raise", "skip", "warn")
 
 Source = Union[str, "os.PathLike[str]", "os.PathLike[bytes]", bytes, bytearray, memoryview,
                io.RawIOBase, io.BufferedIOBase]
+# One definitions root, several joined by colons, or a sequence of roots.
+Definitions = Union[str, "os.PathLike[str]", Sequence[Union[str, "os.PathLike[str]"]], None]
 
 
 class MessageWarning(UserWarning):
@@ -39,7 +41,7 @@ class MessageWarning(UserWarning):
         self.error = error
 
 
-def read_messages(source: Source, *, definitions: str | os.PathLike[str] | None = None,
+def read_messages(source: Source, *, definitions: Definitions = None,
                   on_error: str = "raise") -> Iterator[Message]:
     """The BUFR messages of ``source``, one ``Message`` at a time, in order.
 
@@ -51,8 +53,14 @@ def read_messages(source: Source, *, definitions: str | os.PathLike[str] | None 
     skipped. Editions 2, 3 and 4 are read.
 
     ``definitions`` is the ecCodes definitions root that ``Message.decode()``
-    chooses tables under; by default ``$ECCODES_DEFINITION_PATH``, else
-    ``/usr/share/eccodes/definitions``.
+    chooses tables under, or several: a colon-separated string or a sequence
+    of paths, where each table file comes from the first root that holds it
+    (a centre's local tables put before the system's, say). By default the
+    roots of ``$ECCODES_DEFINITION_PATH``, else
+    ``/usr/share/eccodes/definitions``. A message naming master tables that
+    no root holds is decoded with the nearest newer version present, else
+    the newest older one, with a ``TableVersionWarning`` once per pair of
+    versions.
 
     ``on_error`` says what a message that cannot be read does: ``"raise"``
     raises ``MessageError`` after yielding the messages before it, ``"skip"``
@@ -75,7 +83,7 @@ def _handled(outcomes: Iterator[Message | MessageError], on_error: str) -> Itera
             warnings.warn(MessageWarning(outcome), stacklevel=2)
 
 
-def read_outcomes(source: Source, *, definitions: str | os.PathLike[str] | None = None
+def read_outcomes(source: Source, *, definitions: Definitions = None
                   ) -> Iterator[Message | MessageError]:
     """As ``read_messages``, but a message that cannot be read comes as its
     ``MessageError``, in its place, and the reading goes on. The source itself
@@ -83,11 +91,23 @@ def read_outcomes(source: Source, *, definitions: str | os.PathLike[str] | None 
     return (outcome for outcome, _ in read_outcomes_and_ends(source, definitions=definitions))
 
 
-def read_outcomes_and_ends(source: Source, *, definitions: str | os.PathLike[str] | None = None
+def _definitions_path(definitions: Definitions) -> str | None:
+    """The roots as one colon-separated string, as ``Message`` keeps them."""
+    if definitions is None:
+        return None
+    if isinstance(definitions, (str, bytes, os.PathLike)):
+        return os.fsdecode(definitions)
+    roots = [os.fsdecode(root) for root in definitions]
+    if not roots:
+        raise ValueError("definitions names no root")
+    return os.pathsep.join(roots)
+
+
+def read_outcomes_and_ends(source: Source, *, definitions: Definitions = None
                            ) -> Iterator[tuple[Message | MessageError, bool]]:
     """As ``read_outcomes``, each with whether it is the end of the source
     cut short inside a message (what the command line reports apart)."""
-    root = None if definitions is None else os.fsdecode(definitions)
+    root = _definitions_path(definitions)
     if isinstance(source, (str, os.PathLike)):
         return _read_path(os.fsdecode(source), root)
     if _has_buffer(source):

@@ -85,22 +85,23 @@ def read_messages(path: str, definitions: str | None = None) -> FileContents:
 def decode_failure(error: _quorvel.MessageError) -> str:
     """The reason of a failed decode, with where it failed, without the
     source and message the command line names itself."""
+    tables = "" if error.tables is None else f"; tables tried: {', '.join(error.tables)}"
     if error.descriptor is None:
-        return error.reason
+        return error.reason + tables
     subset = "" if error.subset is None else f" of subset {error.subset + 1}"
     return (f"{error.reason} (reading descriptor {error.descriptor:06d} at position "
-            f"{error.position}{subset})")
+            f"{error.position}{subset}){tables}")
 
 
 def default_definitions() -> str:
-    """The definitions root used when none is given: the first existing
-    directory of $ECCODES_DEFINITION_PATH, else Debian's; raises ValueError
-    saying what to set or install when there is none."""
+    """The definitions roots used when none is given: the existing
+    directories of $ECCODES_DEFINITION_PATH, joined by colons, else Debian's;
+    raises ValueError saying what to set or install when there is none."""
     variable = os.environ.get("ECCODES_DEFINITION_PATH", "")
     if variable:
-        for entry in variable.split(":"):
-            if entry and os.path.isdir(entry):
-                return entry
+        roots = [entry for entry in variable.split(":") if entry and os.path.isdir(entry)]
+        if roots:
+            return ":".join(roots)
         raise ValueError(f"names no existing directory (ECCODES_DEFINITION_PATH={variable})")
     return DEBIAN_DEFINITIONS
 
@@ -130,8 +131,12 @@ class TableSource:
             self._fixed = _quorvel.TableSet.from_bufr4_45(bufr4)
         else:
             self.definitions = default_definitions() if definitions is None else definitions
-            if not os.path.isdir(self.definitions):
+            roots = [root for root in self.definitions.split(":") if root]
+            if len(roots) <= 1 and not os.path.isdir(self.definitions):
                 raise ValueError("not a directory")
+            for root in roots:
+                if not os.path.isdir(root):
+                    raise ValueError(f"{root} is not a directory")
 
     def decode(self, message: _quorvel.Message) -> _quorvel.DecodedMessage:
         """The values of ``message``; raises ``MessageError`` when it cannot

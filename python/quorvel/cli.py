@@ -12,6 +12,7 @@ import argparse
 import errno
 import os
 import sys
+import warnings
 from importlib import metadata
 from typing import Any, Callable, Sequence, TextIO
 
@@ -256,10 +257,14 @@ def _command_dump(args: argparse.Namespace) -> int:
             reason = slot.error
             if slot.message is not None:
                 try:
-                    decoded = source.decode(slot.message)
+                    with warnings.catch_warnings(record=True) as caught:
+                        warnings.simplefilter("always", _quorvel.TableVersionWarning)
+                        decoded = source.decode(slot.message)
                     values, tables = decoded.values, decoded.tables
                 except _quorvel.MessageError as exc:
                     reason = decode_failure(exc)
+                for warning in caught:
+                    _complain(f"{path}: message {slot.index}: warning: {warning.message}")
             shown = 0 if values is None else min(len(values), remaining)
             stopped = values is not None and shown < len(values)
             if stopped:

@@ -39,6 +39,7 @@ void for_each_type_slot(ModuleState& state, Visit visit) {
   visit(state.message_buffer_type);
   visit(state.message_error_type);
   visit(state.decoded_message_type);
+  visit(state.table_version_warning_type);
 }
 
 int module_traverse(PyObject* module, visitproc visit, void* arg) {
@@ -98,6 +99,8 @@ int module_exec(PyObject* module) {
         (state.message_buffer_type = make_message_buffer_type(module)) != nullptr &&
         add_type(module, state.message_error_type, make_message_error_type, "MessageError") &&
         add_type(module, state.decoded_message_type, make_decoded_message_type, "DecodedMessage") &&
+        add_type(module, state.table_version_warning_type, make_table_version_warning_type,
+                 "TableVersionWarning") &&
         PyModule_AddFunctions(module, module_functions) == 0 &&
         add_constant(module, "ASSOCIATED_FIELD_CODE", to_python(kAssociatedFieldCode)) &&
         add_constant(module, "OPERATOR_NAME", to_python(kOperatorName)) &&

@@ -7,6 +7,7 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <bitset>
 #include <type_traits>
 
 #include "py/values/idle_mappings.hpp"
@@ -27,6 +28,9 @@ struct ModuleState {
   PyTypeObject* message_buffer_type = nullptr;  // not in the module's namespace
   PyTypeObject* message_error_type = nullptr;
   PyTypeObject* decoded_message_type = nullptr;
+  PyTypeObject* table_version_warning_type = nullptr;
+  // The (asked, used) master tables versions warned of, bit asked * 256 + used.
+  std::bitset<256 * 256> warned_versions;
   IdleMappings idle_mappings;
   // Made by exec and deleted by clear, so that the state stays trivially
   // destructible; shared by every thread using this module object.

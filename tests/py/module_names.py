@@ -19,6 +19,7 @@ CLASSES = [
     "Message",
     "MessageError",
     "DecodedMessage",
+    "TableVersionWarning",
 ]
 FUNCTIONS = [
     "parse_bytes",

@@ -435,15 +435,18 @@ def test_dump_chooses_tables_per_message_under_a_definitions_root(tmp_path):
         + block_message(5, master_tables_version_number=36))
     result = run_cli("dump", "--definitions", root, path)
     assert result.returncode == 1
+    tables = f"{root}/bufr/tables/0"
     assert result.stderr.splitlines() == [
-        f"quorvel: {path}: message 2: descriptor 048001 was not found in Table B{WHERE}",
-        f"quorvel: {path}: message 4: descriptor 048001 was not found in Table B{WHERE}",
-        f"quorvel: {path}: message 5: csv/table parse error: ecCodes table directory does not "
-        f"exist: {root}/bufr/tables/0/wmo/36",
+        f"quorvel: {path}: message 2: descriptor 048001 was not found in Table B{WHERE}; "
+        f"tables tried: {tables}/wmo/37",
+        f"quorvel: {path}: message 4: descriptor 048001 was not found in Table B{WHERE}; "
+        f"tables tried: {tables}/wmo/37, {tables}/local/1/99/0",
+        f"quorvel: {path}: message 5: warning: master tables version 36 is not installed under "
+        f"{root}; decoding with version 37, the nearest newer one installed",
     ]
     decoded = [m.splitlines() for m in result.stdout.split("\n\n")]
     assert [(m[0].split()[0], m[1].split()[-2:]) for m in decoded] == [
-        (f"{path}:1", ["7", "m"]), (f"{path}:3", ["7", "m"])]
+        (f"{path}:1", ["7", "m"]), (f"{path}:3", ["7", "m"]), (f"{path}:5", ["NUMBER", "5"])]
 
 
 @pytest.mark.parametrize("option, hint", [

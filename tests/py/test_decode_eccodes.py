@@ -53,11 +53,6 @@ REFUSED = {
         missing_element(1194),
         "local descriptors of centre 200 (local tables 1); Debian ships no tables for that "
         "centre, and ecCodes fails on them too"),
-    ("eccodes-python/sral_sentinel_3a.bufr", 0): (
-        "csv/table parse error: CSV error: record 1 (line: 3, byte: 186): found record with "
-        "8 fields, but the previous record has 11 fields",
-        "Debian's local/4/98/0/element.table mixes rows of 11 and 8 fields, which the table "
-        "reader refuses; ecCodes reads it"),
     ("open-radar-data/RMA1_0301_02_CM_20181111T000457Z.BUFR", 0): (
         "descriptor 321204 was not found in Table D",
         "local sequences of centre 41 (local tables 2), not shipped; ecCodes fails too"),

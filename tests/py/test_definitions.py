@@ -445,8 +445,9 @@ def test_a_file_at_the_local_path_reads_nothing(root):
     ("sequence.def", '"301001" = 001001\n]\n',
      ERROR_PREFIX + '"301001" = 001001 ]'),
     ("sequence.def", b"\xff", "io error: stream did not contain valid UTF-8"),
-    ("element.table", "001001|a|long|NAME|Numeric|0|0| 7|Numeric|0|2\n",
-     ERROR_PREFIX + 'bad u16 " 7": invalid digit found in string'),
+    # Blanks around a number are let be in local tables; other text is not.
+    ("element.table", "001001|a|long|NAME|Numeric|0|0| 7x|Numeric|0|2\n",
+     ERROR_PREFIX + 'bad u16 "7x": invalid digit found in string'),
     ("codetables/1003.table", "x 1 meaning\n",
      ERROR_PREFIX + 'bad code table key "x": invalid digit found in string'),
     ("codetables/abc.table", "1 1 meaning\n",

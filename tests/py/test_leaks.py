@@ -20,6 +20,7 @@ import gc
 import os
 import pickle
 import tracemalloc
+import warnings
 from dataclasses import dataclass
 from typing import Callable, Iterable
 
@@ -80,6 +81,10 @@ LARGE_COMPRESSED = build_message(descriptors=[303001], data=bytes(_LARGE_DATA),
 # A descriptor the tables do not hold: decoding fails after the header parsed.
 UNKNOWN_ELEMENT = build_message(descriptors=[1099], data=b"\x00").data
 BAD_TERMINATOR = build_message(descriptors=[1001], data=b"\x06", terminator=b"7776").data
+NEWER_VERSION = (build_message(descriptors=[1001], data=b"\x06",
+                               master_tables_version_number=45).data
+                 + build_message(descriptors=[1099], data=b"\x00",
+                                 master_tables_version_number=45).data)
 TWO_MESSAGES = b"header" + UNCOMPRESSED + b"\r\n" + COMPRESSED + b"trailer"
 
 B_HEADER = ("ClassNo,ClassName_en,FXY,ElementName_en,BUFR_Unit,BUFR_Scale,"
@@ -446,7 +451,7 @@ DECODED_MEMBERS = [f"DecodedMessage.{name}" for name in dir(_quorvel.DecodedMess
                    if not name.startswith("_")]
 
 
-@scenario(2000, ["DecodedMessage", *DECODED_MEMBERS])
+@scenario(2000, ["DecodedMessage", "TableVersionWarning", *DECODED_MEMBERS])
 def decode_read_messages(paths):
     messages, _, _ = _quorvel.next_messages(TWO_MESSAGES, 0, True, 0, 0, "f", paths.definitions)
     decoded = messages[1].decode()
@@ -459,6 +464,14 @@ def decode_read_messages(paths):
     expect_raises(_quorvel.MessageError,
                   lambda: unknown[0].decode(tables=loaded_tables(paths.table_dir)))
     expect_raises(TypeError, lambda: messages[0].decode(tables=paths.table_dir))
+    # A master version no root holds: the nearest one, with a warning once;
+    # a descriptor missing then names the directories tried.
+    newer, _, _ = _quorvel.next_messages(NEWER_VERSION, 0, True, 0, 0, None,
+                                         f"{paths.missing_dir}:{paths.definitions}")
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", _quorvel.TableVersionWarning)
+        assert len(newer[0].decode()) == 1
+        expect_raises(_quorvel.MessageError, newer[1].decode)
 
 
 # ---- Tests -----------------------------------------------------------------------------

@@ -464,7 +464,7 @@ def test_definitions_come_from_the_module():
         (TableSet.get_element, "($self, code)"),
         (TableSet.get_sequence, "($self, code)"),
         (TableSet.get_meaning, "($self, code, raw)"),
-        (TableSet.from_eccodes, "(path)"),
+        (TableSet.from_eccodes, "(path, lenient=False)"),
         (TableSet.from_bufr4_45, "(path)"),
     ],
 )
@@ -479,7 +479,7 @@ def test_text_signatures(obj, signature):
     [
         (TableSet().get_element, ["code"]),
         (TableSet().get_meaning, ["code", "raw"]),
-        (TableSet.from_eccodes, ["path"]),
+        (TableSet.from_eccodes, ["path", "lenient"]),
         (TableSet.from_bufr4_45, ["path"]),
     ],
 )

@@ -650,3 +650,18 @@ def test_later_empty_table_replaces_a_full_one(tmp_path):
 )
 def test_files_are_visited_in_byte_order_of_their_names(tmp_path, files, message):
     assert load_error(tmp_path, codetables=files) == "csv/table parse error: " + message
+
+
+# ---- Lenient reading, as installed local tables need it -------------------------------
+
+def test_lenient_reading_takes_ragged_rows_and_padded_numbers(tmp_path):
+    ragged = ROW + "001002|stationNumber|long|WMO STATION NUMBER|Numeric|0|0|10 \n"
+    directory = write_tables(tmp_path, element=ragged)
+    with pytest.raises(ValueError, match="found record with 8 fields, but the previous record "
+                                         "has 11 fields$"):
+        TableSet.from_eccodes(directory)
+    tables = TableSet.from_eccodes(directory, lenient=True)
+    assert [tables.get_element(code).width for code in (1001, 1002)] == [7, 10]
+    # Pickling keeps the option, so the tables load again elsewhere.
+    import pickle
+    assert pickle.loads(pickle.dumps(tables)).get_element(1002).width == 10

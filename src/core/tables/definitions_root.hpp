@@ -42,25 +42,54 @@ bool any_path_changed(std::span<const ConsultedPath> consulted);
 Expected<std::string> resolve_table_directory(const std::string& path,
                                               std::vector<ConsultedPath>* consulted = nullptr);
 
+// How far a choice of tables may depart from what a message names.
+struct TableChoiceOptions {
+  // A master tables version that no root holds is replaced by the nearest
+  // newer version present, else the newest older one.
+  bool nearest_master_version = false;
+};
+
+// The tables chosen for a message, and what they were chosen from.
+struct ChosenTables {
+  TableSet tables;
+  // The master tables version read: the message's, unless replaced.
+  unsigned master_version = 0;
+  // The table directories looked in, in every root: the master ones, then
+  // the local ones (whether they exist or not).
+  std::vector<std::string> directories;
+};
+
 // Master tables from <root>/bufr/tables/<M>/wmo/<V> (alias files followed),
 // then, when the local version L is not 0, local tables from
 // <root>/bufr/tables/<M>/local/<L or 19-L>/<centre>/<subcentre> over them.
-// Missing local directories and entries are not errors. When `consulted` is
-// not null, every file and directory read or looked for is added to it
-// (alias files, the three entries of each table directory, the local
-// directory), so that a caller keeping the tables can tell when they are out
-// of date.
+// With several roots each file comes from the first root that holds it:
+// element.table and sequence.def whole, the code tables file by file. Local
+// element tables may mix rows of different field counts. Missing local
+// directories and entries are not errors. When `consulted` is not null,
+// every file and directory read or looked for is added to it (alias files,
+// the three entries of each table directory, the local directories), so that
+// a caller keeping the tables can tell when they are out of date.
+Expected<ChosenTables> choose_definition_tables(std::span<const std::string> roots,
+                                                const BufrMessage& message,
+                                                std::vector<ConsultedPath>* consulted = nullptr,
+                                                TableChoiceOptions options = {});
+
+// The same for one root, as exactly the message names them.
 Expected<TableSet> select_definition_tables(const std::string& root, const BufrMessage& message,
                                             std::vector<ConsultedPath>* consulted = nullptr);
+
+// The entries of a colon-separated list of roots, as ECCODES_DEFINITION_PATH
+// holds them; empty entries are dropped.
+std::vector<std::string> split_definitions_path(std::string_view path);
 
 // The ecCodes definitions root installed on Debian-like systems.
 inline constexpr std::string_view kSystemDefinitionsRoot = "/usr/share/eccodes/definitions";
 
-// The definitions root to use by default, from the value of
-// ECCODES_DEFINITION_PATH (nothing when unset): when set and not empty, the
-// first entry of its colon-separated list that is a directory, or an error
-// naming the value when none is; otherwise `system_root` when it is a
-// directory, or an error saying what to install or set.
+// The definitions roots to use by default, from the value of
+// ECCODES_DEFINITION_PATH (nothing when unset): when set and not empty, every
+// entry of its colon-separated list that is a directory, joined by colons
+// again, or an error naming the value when none is; otherwise `system_root`
+// when it is a directory, or an error saying what to install or set.
 Expected<std::string> choose_definitions_root(
     std::optional<std::string_view> path_variable,
     std::string_view system_root = kSystemDefinitionsRoot);

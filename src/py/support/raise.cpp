@@ -29,18 +29,20 @@ PyObject* raise_os_error(const OsError& error) {
 }
 
 PyObject* raise_message_error(const ModuleState& state, const MessagePlace& place,
-                              const BufrError& error, const DecodeWhere& where, bool compressed) {
+                              const BufrError& error, const DecodeWhere& where, bool compressed,
+                              PyObject* tables, std::string_view reason_note) {
   if (std::holds_alternative<error::Interrupted>(error.kind())) {
     return raise_error(error);
   }
   const auto or_none = [&](auto value) {
     return where.known ? to_python(value) : PyRef::borrow(Py_None).release();
   };
-  PyRef arguments = PyRef::steal(
-      Py_BuildValue("(ONNNNNN)", place.source != nullptr ? place.source : Py_None,
-                    to_python(place.index), to_python(place.offset), to_python(error.message()),
-                    or_none(where.descriptor), or_none(where.position),
-                    compressed ? PyRef::borrow(Py_None).release() : or_none(where.subset)));
+  PyRef arguments = PyRef::steal(Py_BuildValue(
+      "(ONNNNNNO)", place.source != nullptr ? place.source : Py_None, to_python(place.index),
+      to_python(place.offset), to_python(error.message() + std::string(reason_note)),
+      or_none(where.descriptor), or_none(where.position),
+      compressed ? PyRef::borrow(Py_None).release() : or_none(where.subset),
+      tables != nullptr ? tables : Py_None));
   if (!arguments) {
     return nullptr;
   }

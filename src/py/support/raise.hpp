@@ -5,6 +5,7 @@
 #include <Python.h>
 
 #include <cstdint>
+#include <string_view>
 
 #include "core/base/bufr_error.hpp"
 #include "core/base/file_io.hpp"
@@ -36,6 +37,7 @@ struct MessagePlace {
 // Returns nullptr.
 PyObject* raise_message_error(const ModuleState& state, const MessagePlace& place,
                               const BufrError& error, const DecodeWhere& where = {},
-                              bool compressed = false);
+                              bool compressed = false, PyObject* tables = nullptr,
+                              std::string_view reason_note = {});
 
 }  // namespace quorvel::py

@@ -20,6 +20,7 @@ struct TableSource {
   // system's bytes.
   std::string path;
   DefinitionKey definitions;  // for definitions: the root and the header fields used
+  bool lenient = false;       // for eccodes: rows of element.table may differ in field count
 };
 
 struct HeldTables {

@@ -24,9 +24,10 @@ struct TableCache::Entry {
   std::vector<ConsultedPath> consulted;
 };
 
-DefinitionKey definition_key(const std::string& root, const BufrMessage& message) {
+DefinitionKey definition_key(const std::string& root, const BufrMessage& message, bool as_reader) {
   DefinitionKey key;
   key.root = root;
+  key.as_reader = as_reader;
   key.master_table_number = message.master_table_number;
   key.master_tables_version_number = message.master_tables_version_number;
   key.local_tables_version_number = message.local_tables_version_number;
@@ -77,10 +78,14 @@ TableCache::Result TableCache::load(const std::shared_ptr<Entry>& entry) {
   std::optional<Result> result;
   try {
     std::vector<ConsultedPath> consulted;
-    auto tables = select_definition_tables(entry->key.root, message_for(entry->key), &consulted);
+    const DefinitionKey& key = entry->key;
+    const std::vector<std::string> roots =
+        key.as_reader ? split_definitions_path(key.root) : std::vector<std::string>{key.root};
+    auto tables = choose_definition_tables(roots, message_for(key), &consulted,
+                                           TableChoiceOptions{key.as_reader});
     if (tables) {
       entry->consulted = std::move(consulted);
-      result.emplace(std::make_shared<const TableSet>(std::move(*tables)));
+      result.emplace(std::make_shared<const ChosenTables>(std::move(*tables)));
     } else if (std::holds_alternative<error::Io>(tables.error().kind())) {
       // A failed read may not fail again: the next caller tries afresh.
       forget(entry);
@@ -130,10 +135,16 @@ TableCache::Counts TableCache::counts() {
   return Counts{entries_.size(), capacity_, loads_};
 }
 
+std::shared_ptr<const TableSet> chosen_table_set(std::shared_ptr<const ChosenTables> chosen) {
+  const TableSet* tables = &chosen->tables;
+  return {std::move(chosen), tables};
+}
+
 Expected<std::shared_ptr<const TableSet>> cached_definition_tables(TableCache& cache,
                                                                    const std::string& root,
                                                                    const BufrMessage& message) {
-  return cache.tables_for(definition_key(root, message));
+  QV_ASSIGN_OR_RETURN(auto chosen, cache.tables_for(definition_key(root, message)));
+  return chosen_table_set(std::move(chosen));
 }
 
 Expected<std::string> default_definitions_root() {

@@ -13,6 +13,7 @@
 
 #include "core/base/bufr_error.hpp"
 #include "core/message/section_parser.hpp"
+#include "core/tables/definitions_root.hpp"
 #include "core/tables/table_set.hpp"
 
 namespace quorvel::py {
@@ -23,6 +24,9 @@ namespace quorvel::py {
 // every centre share one entry of the master tables alone.
 struct DefinitionKey {
   std::string root;
+  // The reader's choice: `root` is a colon-separated list of roots, and a
+  // master tables version no root holds is replaced by the nearest one.
+  bool as_reader = false;
   std::uint8_t master_table_number = 0;
   std::uint8_t master_tables_version_number = 0;
   std::uint8_t local_tables_version_number = 0;
@@ -32,7 +36,8 @@ struct DefinitionKey {
   bool operator==(const DefinitionKey&) const = default;
 };
 
-DefinitionKey definition_key(const std::string& root, const BufrMessage& message);
+DefinitionKey definition_key(const std::string& root, const BufrMessage& message,
+                             bool as_reader = false);
 
 // A header with only the fields of `key` set, for selecting its tables.
 BufrMessage message_for(const DefinitionKey& key);
@@ -51,7 +56,7 @@ class TableCache {
   // the cache holds would load tables for every message.
   static constexpr std::size_t kCapacity = 64;
 
-  using Result = Expected<std::shared_ptr<const TableSet>>;
+  using Result = Expected<std::shared_ptr<const ChosenTables>>;
 
   explicit TableCache(std::size_t capacity = kCapacity) : capacity_(capacity) {}
   TableCache(const TableCache&) = delete;
@@ -88,7 +93,10 @@ Expected<std::shared_ptr<const TableSet>> cached_definition_tables(TableCache& c
                                                                    const std::string& root,
                                                                    const BufrMessage& message);
 
-// The definitions root used when a caller names none: see
+// The tables of `chosen`, sharing its ownership.
+std::shared_ptr<const TableSet> chosen_table_set(std::shared_ptr<const ChosenTables> chosen);
+
+// The definitions roots (colon-separated) used when a caller names none: see
 // choose_definitions_root. Reads the environment, so call it with the GIL
 // held (os.environ changes it under the GIL).
 Expected<std::string> default_definitions_root();

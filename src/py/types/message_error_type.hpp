@@ -12,4 +12,8 @@ namespace quorvel::py {
 // an exception set.
 PyTypeObject* make_message_error_type(PyObject* module);
 
+// TableVersionWarning, the UserWarning given when a message is decoded with
+// another master tables version than it names.
+PyTypeObject* make_table_version_warning_type(PyObject* module);
+
 }  // namespace quorvel::py

@@ -207,10 +207,30 @@ PyObject* get_header(PyObject* self, void*) {
   });
 }
 
+// Warns once per pair of versions when `chosen` replaced the master tables
+// version `header` names; false with an exception set (warnings as errors).
+bool warn_of_version(ModuleState& state, const BufrMessage& header, const ChosenTables& chosen,
+                     const std::string& roots) {
+  const unsigned asked = header.master_tables_version_number;
+  const std::size_t pair = asked * 256 + chosen.master_version;
+  if (asked == chosen.master_version || state.warned_versions.test(pair)) {
+    return true;
+  }
+  state.warned_versions.set(pair);
+  const std::string text = fmt::format(
+      "master tables version {} is not installed under {}; decoding with version {}, the {} one "
+      "installed",
+      asked, roots, chosen.master_version,
+      chosen.master_version > asked ? "nearest newer" : "newest");
+  return PyErr_WarnEx(reinterpret_cast<PyObject*>(state.table_version_warning_type), text.c_str(),
+                      1) == 0;
+}
+
 // The tables a decode of `parts` without a TableSet uses, from the module's
-// cache (loaded without the GIL), as a new TableSet object; nullptr with
-// MessageError raised.
-PyObject* definition_tables(const ModuleState& state, const MessageParts& parts) {
+// cache (loaded without the GIL), as a new TableSet object, and what they
+// were chosen from in `chosen`; nullptr with MessageError raised.
+PyObject* definition_tables(ModuleState& state, const MessageParts& parts,
+                            std::shared_ptr<const ChosenTables>& chosen) {
   std::string root;
   if (parts.definitions != Py_None) {
     auto given = convert_path(parts.definitions, "definitions");
@@ -225,12 +245,58 @@ PyObject* definition_tables(const ModuleState& state, const MessageParts& parts)
     }
     root = std::move(*found);
   }
-  auto tables = without_gil(
-      [&] { return cached_definition_tables(*state.table_cache, root, *parts.header); });
+  const DefinitionKey key = definition_key(root, *parts.header, true);
+  auto tables = without_gil([&] { return state.table_cache->tables_for(key); });
   if (!tables) {
     return raise_message_error(state, parts.place, tables.error());
   }
-  return wrap_definition_tables(state, std::move(*tables), root, *parts.header);
+  chosen = *tables;
+  if (!warn_of_version(state, *parts.header, *chosen, root)) {
+    return nullptr;
+  }
+  return wrap_definition_tables(state, chosen_table_set(std::move(*tables)), key);
+}
+
+// The directories `chosen` looked in, as a tuple of str, when `error` is a
+// descriptor the tables lack; nullptr otherwise or with an exception set.
+PyRef tables_tried(const BufrError& error, const ChosenTables* chosen) {
+  if (chosen == nullptr || !(std::holds_alternative<error::MissingElement>(error.kind()) ||
+                             std::holds_alternative<error::MissingSequence>(error.kind()))) {
+    return {};
+  }
+  PyRef tuple = PyRef::steal(PyTuple_New(static_cast<Py_ssize_t>(chosen->directories.size())));
+  for (std::size_t i = 0; tuple && i < chosen->directories.size(); ++i) {
+    const std::string& directory = chosen->directories[i];
+    PyObject* text = PyUnicode_DecodeFSDefaultAndSize(directory.data(),
+                                                      static_cast<Py_ssize_t>(directory.size()));
+    if (text == nullptr) {
+      return {};
+    }
+    PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(i), text);
+  }
+  return tuple;
+}
+
+// MessageError for a failed decode of `parts`; when the tables were chosen
+// under definitions and lack a descriptor, it names the directories tried,
+// and the master tables version read if it is not the message's.
+PyObject* raise_decode_error(const ModuleState& state, const MessageParts& parts,
+                             const BufrError& error, const DecodeWhere& where,
+                             const ChosenTables* chosen) {
+  PyRef tried = tables_tried(error, chosen);
+  if (!tried && PyErr_Occurred() != nullptr) {
+    return nullptr;
+  }
+  std::string note;
+  const unsigned asked = parts.header->master_tables_version_number;
+  if (tried && chosen->master_version != asked) {
+    note = fmt::format(
+        " of master tables version {} (the message names version {}, which is not "
+        "installed)",
+        chosen->master_version, asked);
+  }
+  return raise_message_error(state, parts.place, error, where, parts.header->compressed_data,
+                             tried.get(), note);
 }
 
 // decode(tables=None): the message's values with `tables`, or with those
@@ -251,8 +317,9 @@ PyObject* message_decode(PyObject* self, PyTypeObject* defining_class, PyObject*
     }
     PyObject* given = (*arguments)[0];
     PyRef tables_object;
+    std::shared_ptr<const ChosenTables> chosen;
     if (given == nullptr || given == Py_None) {
-      tables_object = PyRef::steal(definition_tables(state, *parts));
+      tables_object = PyRef::steal(definition_tables(state, *parts, chosen));
     } else if (convert_table_set(state, given, "tables")) {
       tables_object = PyRef::borrow(given);
     }
@@ -268,12 +335,11 @@ PyObject* message_decode(PyObject* self, PyTypeObject* defining_class, PyObject*
       octets = copy;
     }
     std::vector<std::size_t> bounds;
-    PyRef values =
-        PyRef::steal(decode_to_lists(state, *parts->header, octets, tables, &bounds,
-                                     [&](const BufrError& error, const DecodeWhere& where) {
-                                       return raise_message_error(state, parts->place, error, where,
-                                                                  parts->header->compressed_data);
-                                     }));
+    PyRef values = PyRef::steal(
+        decode_to_lists(state, *parts->header, octets, tables, &bounds,
+                        [&](const BufrError& error, const DecodeWhere& where) {
+                          return raise_decode_error(state, *parts, error, where, chosen.get());
+                        }));
     if (!values) {
       return nullptr;
     }

@@ -130,8 +130,8 @@ PyObject* definition_tables(const ModuleState& state, const DefinitionKey& key) 
   if (!tables) {
     return raise_error(tables.error());
   }
-  return wrap_table_set(
-      state, HeldTables{std::move(*tables), TableSource{TableSource::Kind::definitions, {}, key}});
+  return wrap_table_set(state, HeldTables{chosen_table_set(std::move(*tables)),
+                                          TableSource{TableSource::Kind::definitions, {}, key}});
 }
 
 PyObject* from_definitions(PyObject* /*unused*/, PyTypeObject* defining_class,
@@ -163,8 +163,8 @@ PyObject* from_definitions_key(PyObject* /*unused*/, PyTypeObject* defining_clas
     const auto arguments = parse_arguments(
         args, static_cast<Py_ssize_t>(nargs), kwnames,
         {"root", "master_table_number", "master_tables_version_number",
-         "local_tables_version_number", "originating_centre", "originating_subcentre"},
-        "_from_definitions_key");
+         "local_tables_version_number", "originating_centre", "originating_subcentre", "as_reader"},
+        "_from_definitions_key", 6);
     if (!arguments) {
       return nullptr;
     }
@@ -183,7 +183,11 @@ PyObject* from_definitions_key(PyObject* /*unused*/, PyTypeObject* defining_clas
     const auto subcentre =
         centre ? convert_unsigned((*arguments)[5], "originating_subcentre", UINT16_MAX)
                : std::nullopt;
-    if (!subcentre) {
+    const auto as_reader = !subcentre ? std::nullopt
+                           : (*arguments)[6] == nullptr
+                               ? std::optional<bool>(false)
+                               : convert_bool((*arguments)[6], "as_reader");
+    if (!as_reader) {
       return nullptr;
     }
     BufrMessage message;
@@ -192,17 +196,51 @@ PyObject* from_definitions_key(PyObject* /*unused*/, PyTypeObject* defining_clas
     message.local_tables_version_number = static_cast<std::uint8_t>(*local);
     message.originating_centre = static_cast<std::uint16_t>(*centre);
     message.originating_subcentre = static_cast<std::uint16_t>(*subcentre);
-    return definition_tables(state_of_type(defining_class), definition_key(*root, message));
+    return definition_tables(state_of_type(defining_class),
+                             definition_key(*root, message, *as_reader));
   });
 }
 
-// A static loader taking one `path` argument.
-template <auto Load, TableSource::Kind kind>
-PyObject* load_from_path(PyTypeObject* defining_class, PyObject* const* args, std::size_t nargs,
-                         PyObject* kwnames, const char* function) {
+// The tables `load` gives for `path`, as a new TableSet object from `source`.
+template <class Load>
+PyObject* load_tables(PyTypeObject* defining_class, TableSource source, Load load) {
+  auto tables = without_gil([&] { return load(source.path); });
+  if (!tables) {
+    return raise_error(tables.error());
+  }
+  return wrap_table_set(
+      state_of_type(defining_class),
+      HeldTables{std::make_shared<const TableSet>(std::move(*tables)), std::move(source)});
+}
+
+PyObject* from_eccodes(PyObject* /*unused*/, PyTypeObject* defining_class, PyObject* const* args,
+                       std::size_t nargs, PyObject* kwnames) {
+  return guarded([&]() -> PyObject* {
+    const auto arguments = parse_arguments(args, static_cast<Py_ssize_t>(nargs), kwnames,
+                                           {"path", "lenient"}, "from_eccodes", 1);
+    if (!arguments) {
+      return nullptr;
+    }
+    const auto path = convert_path((*arguments)[0], "path");
+    const auto lenient = !path                        ? std::nullopt
+                         : (*arguments)[1] == nullptr ? std::optional<bool>(false)
+                                                      : convert_bool((*arguments)[1], "lenient");
+    if (!lenient) {
+      return nullptr;
+    }
+    return load_tables(defining_class, TableSource{TableSource::Kind::eccodes, *path, {}, *lenient},
+                       [&](const std::string& directory) {
+                         return *lenient ? load_lenient_table_directory(directory)
+                                         : load_table_directory(directory);
+                       });
+  });
+}
+
+PyObject* from_bufr4_45(PyObject* /*unused*/, PyTypeObject* defining_class, PyObject* const* args,
+                        std::size_t nargs, PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
     const auto arguments =
-        parse_arguments(args, static_cast<Py_ssize_t>(nargs), kwnames, {"path"}, function);
+        parse_arguments(args, static_cast<Py_ssize_t>(nargs), kwnames, {"path"}, "from_bufr4_45");
     if (!arguments) {
       return nullptr;
     }
@@ -210,26 +248,9 @@ PyObject* load_from_path(PyTypeObject* defining_class, PyObject* const* args, st
     if (!path) {
       return nullptr;
     }
-    auto tables = without_gil([&] { return Load(*path); });
-    if (!tables) {
-      return raise_error(tables.error());
-    }
-    return wrap_table_set(state_of_type(defining_class),
-                          HeldTables{std::make_shared<const TableSet>(std::move(*tables)),
-                                     TableSource{kind, *path, {}}});
+    return load_tables(defining_class, TableSource{TableSource::Kind::bufr4, *path, {}},
+                       [](const std::string& directory) { return load_bufr4_tables(directory); });
   });
-}
-
-PyObject* from_eccodes(PyObject* /*unused*/, PyTypeObject* defining_class, PyObject* const* args,
-                       std::size_t nargs, PyObject* kwnames) {
-  return load_from_path<load_table_directory, TableSource::Kind::eccodes>(
-      defining_class, args, nargs, kwnames, "from_eccodes");
-}
-
-PyObject* from_bufr4_45(PyObject* /*unused*/, PyTypeObject* defining_class, PyObject* const* args,
-                        std::size_t nargs, PyObject* kwnames) {
-  return load_from_path<load_bufr4_tables, TableSource::Kind::bufr4>(defining_class, args, nargs,
-                                                                     kwnames, "from_bufr4_45");
 }
 
 // A path as the file system's bytes, back to the str it was given as.
@@ -259,6 +280,9 @@ PyObject* reduce(PyObject* self, PyObject* /*unused*/) {
       if (!path) {
         return nullptr;
       }
+      if (source.lenient) {
+        return Py_BuildValue("(O(OO))", callable.get(), path.get(), Py_True);
+      }
       return Py_BuildValue("(O(O))", callable.get(), path.get());
     }
     const DefinitionKey& key = source.definitions;
@@ -266,12 +290,12 @@ PyObject* reduce(PyObject* self, PyObject* /*unused*/) {
     if (!root) {
       return nullptr;
     }
-    return Py_BuildValue("(O(OIIIII))", callable.get(), root.get(),
-                         static_cast<unsigned>(key.master_table_number),
-                         static_cast<unsigned>(key.master_tables_version_number),
-                         static_cast<unsigned>(key.local_tables_version_number),
-                         static_cast<unsigned>(key.originating_centre),
-                         static_cast<unsigned>(key.originating_subcentre));
+    return Py_BuildValue(
+        "(O(OIIIIIO))", callable.get(), root.get(), static_cast<unsigned>(key.master_table_number),
+        static_cast<unsigned>(key.master_tables_version_number),
+        static_cast<unsigned>(key.local_tables_version_number),
+        static_cast<unsigned>(key.originating_centre),
+        static_cast<unsigned>(key.originating_subcentre), key.as_reader ? Py_True : Py_False);
   });
 }
 
@@ -296,7 +320,8 @@ PyMethodDef table_set_methods[] = {
 
 PyMethodDef table_set_static_methods[] = {
     {"from_eccodes", as_cfunction(from_eccodes),
-     METH_FASTCALL | METH_KEYWORDS | METH_METHOD | METH_STATIC, "from_eccodes(path)\n--\n\n"},
+     METH_FASTCALL | METH_KEYWORDS | METH_METHOD | METH_STATIC,
+     "from_eccodes(path, lenient=False)\n--\n\n"},
     {"from_bufr4_45", as_cfunction(from_bufr4_45),
      METH_FASTCALL | METH_KEYWORDS | METH_METHOD | METH_STATIC, "from_bufr4_45(path)\n--\n\n"},
     {"from_definitions", as_cfunction(from_definitions),
@@ -305,7 +330,8 @@ PyMethodDef table_set_static_methods[] = {
     {"_from_definitions_key", as_cfunction(from_definitions_key),
      METH_FASTCALL | METH_KEYWORDS | METH_METHOD | METH_STATIC,
      "_from_definitions_key(root, master_table_number, master_tables_version_number, "
-     "local_tables_version_number, originating_centre, originating_subcentre)\n--\n\n"},
+     "local_tables_version_number, originating_centre, originating_subcentre, "
+     "as_reader=False)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -343,11 +369,9 @@ PyObject* wrap_table_set(const ModuleState& state, HeldTables tables) {
 }
 
 PyObject* wrap_definition_tables(const ModuleState& state, std::shared_ptr<const TableSet> tables,
-                                 const std::string& root, const BufrMessage& message) {
+                                 const DefinitionKey& key) {
   return wrap_table_set(
-      state,
-      HeldTables{std::move(tables),
-                 TableSource{TableSource::Kind::definitions, {}, definition_key(root, message)}});
+      state, HeldTables{std::move(tables), TableSource{TableSource::Kind::definitions, {}, key}});
 }
 
 std::shared_ptr<const TableSet> shared_tables_of(PyObject* table_set) {

@@ -24,11 +24,10 @@ PyTypeObject* make_table_set_type(PyObject* module);
 // A new instance holding `tables`; nullptr with an exception set.
 PyObject* wrap_table_set(const ModuleState& state, HeldTables tables);
 
-// A new instance holding tables chosen for `message` under `root` (as
-// cached_definition_tables gives them), which pickles as from_definitions
-// does; nullptr with an exception set.
+// A new instance holding tables chosen for `key` (as the table cache gives
+// them), which pickles by the key; nullptr with an exception set.
 PyObject* wrap_definition_tables(const ModuleState& state, std::shared_ptr<const TableSet> tables,
-                                 const std::string& root, const BufrMessage& message);
+                                 const DefinitionKey& key);
 
 // The tables an instance holds, shared; `table_set` must be an instance (see
 // convert_table_set).

@@ -135,7 +135,7 @@ Expected<bool> CsvReader::next(std::vector<std::string_view>& fields) {
       if (settings_.skip_header_record) {
         continue;
       }
-    } else if (slices_.size() != expected_fields_) {
+    } else if (settings_.same_field_count && slices_.size() != expected_fields_) {
       return BufrError::csv_field_count(data_records_, line_at(record_start), record_start,
                                         slices_.size(), expected_fields_);
     }

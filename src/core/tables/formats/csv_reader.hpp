@@ -23,10 +23,16 @@ struct CsvSettings {
   // A record starting with this byte is a comment, skipped up to and
   // including the next LF.
   std::optional<char> comment;
+  // Every record must have as many fields as the first; when false, records
+  // may have any count.
+  bool same_field_count = true;
 };
 
 // ecCodes element.table: '|'-separated, '#' comments, no header record.
 inline constexpr CsvSettings kEccodesElementTableCsv{'|', false, '#'};
+// The same, with rows of any field count, as local tables of installed
+// definitions have (rows with and without the CREX columns).
+inline constexpr CsvSettings kLenientElementTableCsv{'|', false, '#', false};
 // WMO BUFR4 tables: ','-separated, a header record, '#' is data.
 inline constexpr CsvSettings kBufr4Csv{',', true, std::nullopt};
 

@@ -23,13 +23,13 @@ std::span<const std::uint8_t> as_bytes(std::string_view text) {
 
 }  // namespace
 
-Status read_element_table(const std::string& file, ElementMap& elements) {
+Status read_element_table(const std::string& file, ElementMap& elements, bool lenient) {
   FileReader file_reader;
   const auto text = file_reader.read(AT_FDCWD, file.c_str());
   if (!text) {
     return text_read_error(text.error(), file);
   }
-  CsvReader reader(as_bytes(*text), kEccodesElementTableCsv);
+  CsvReader reader(as_bytes(*text), lenient ? kLenientElementTableCsv : kEccodesElementTableCsv);
   std::vector<std::string_view> fields;
   for (;;) {
     QV_ASSIGN_OR_RETURN(const bool more, reader.next(fields));
@@ -38,6 +38,12 @@ Status read_element_table(const std::string& file, ElementMap& elements) {
     }
     if (fields.size() < kElementFields) {
       continue;
+    }
+    if (lenient) {
+      // Installed local tables have numbers with white space around them.
+      for (const std::size_t i : {std::size_t{0}, std::size_t{5}, std::size_t{6}, std::size_t{7}}) {
+        fields[i] = trim_white_space(fields[i]);
+      }
     }
     ElementDefinition element;
     QV_ASSIGN_OR_RETURN(element.code, parse_descriptor_code(fields[0]));

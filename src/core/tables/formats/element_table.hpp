@@ -13,7 +13,8 @@ namespace quorvel {
 // are skipped. A file that cannot be opened or read fails as Text with the
 // system's description, one that is not a regular file or is larger than
 // kMaxTableFileSize as Text naming it; malformed rows fail with the CSV and
-// integer errors.
-Status read_element_table(const std::string& file, ElementMap& elements);
+// integer errors. Rows must all have the first row's field count, and
+// numbers no white space around them, unless `lenient`.
+Status read_element_table(const std::string& file, ElementMap& elements, bool lenient = false);
 
 }  // namespace quorvel

@@ -9,8 +9,8 @@
 
 namespace quorvel {
 
-Status read_table_directory(const std::string& directory, TableMaps& maps) {
-  QV_TRY(read_element_table(join_path(directory, "element.table"), maps.elements));
+Status read_table_directory(const std::string& directory, TableMaps& maps, bool lenient) {
+  QV_TRY(read_element_table(join_path(directory, "element.table"), maps.elements, lenient));
   QV_TRY(read_sequence_def(join_path(directory, "sequence.def"), maps.sequences));
   const std::string code_tables = join_path(directory, "codetables");
   if (path_exists(code_tables)) {
@@ -19,10 +19,22 @@ Status read_table_directory(const std::string& directory, TableMaps& maps) {
   return {};
 }
 
-Expected<TableSet> load_table_directory(const std::string& directory) {
+namespace {
+
+Expected<TableSet> load(const std::string& directory, bool lenient) {
   TableMaps maps;
-  QV_TRY(read_table_directory(directory, maps));
+  QV_TRY(read_table_directory(directory, maps, lenient));
   return TableSet(std::move(maps));
+}
+
+}  // namespace
+
+Expected<TableSet> load_table_directory(const std::string& directory) {
+  return load(directory, false);
+}
+
+Expected<TableSet> load_lenient_table_directory(const std::string& directory) {
+  return load(directory, true);
 }
 
 }  // namespace quorvel

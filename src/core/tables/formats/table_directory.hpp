@@ -11,9 +11,12 @@
 namespace quorvel {
 
 // The three readers over `directory`; "codetables" only when it exists.
-Status read_table_directory(const std::string& directory, TableMaps& maps);
+// `lenient` lets element.table rows differ in field count.
+Status read_table_directory(const std::string& directory, TableMaps& maps, bool lenient = false);
 
 // A new TableSet from one table directory.
 Expected<TableSet> load_table_directory(const std::string& directory);
+// The same, element.table rows differing in field count.
+Expected<TableSet> load_lenient_table_directory(const std::string& directory);
 
 }  // namespace quorvel
