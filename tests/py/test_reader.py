@@ -16,13 +16,16 @@ import quorvel
 import quorvel._reader as reader
 from builder import build_message
 from decode_support import (
+    BLOCK,
     FACTOR,
     REGION,
     STATION,
     TEMPERATURE,
+    Element,
     bits,
     standard_tables,
     table_directory,
+    write_tables,
 )
 
 
@@ -191,3 +194,75 @@ def test_messages_values_and_tables_cross_to_other_processes():
     with concurrent.futures.ProcessPoolExecutor(2) as pool:
         rows = list(pool.map(decode_rows, [(m, tables) for m in messages]))
     assert rows == [decode_rows((m, tables)) for m in messages]
+
+
+# ---- Tables chosen under several roots and for newer master versions ------------------
+
+LOCAL = Element(48001, "LOCAL ELEMENT", 7)
+
+
+def master_root(root, *versions):
+    for version in versions:
+        write_tables(root / "bufr" / "tables" / "0" / "wmo" / str(version), [BLOCK])
+    return root
+
+
+def local_message(version=37):
+    return bytes(build_message(descriptors=[48001], data=b"\x0e", originating_centre=98,
+                               local_tables_version_number=1,
+                               master_tables_version_number=version))
+
+
+def test_earlier_roots_add_local_tables_and_are_looked_at_again(tmp_path):
+    centre, system = tmp_path / "centre", master_root(tmp_path / "system", 37)
+    centre.mkdir()
+    (message,) = quorvel.read_messages(local_message(), definitions=[centre, system])
+    with pytest.raises(quorvel.MessageError) as caught:
+        message.decode()
+    tables = f"{system}/bufr/tables/0"
+    assert caught.value.tables == (f"{tables}/wmo/37", f"{centre}/bufr/tables/0/local/1/98/0",
+                                   f"{tables}/local/1/98/0")
+    assert str(caught.value).endswith("; tables tried: " + ", ".join(caught.value.tables))
+    write_tables(centre / "bufr" / "tables" / "0" / "local" / "1" / "98" / "0", [LOCAL])
+    [value] = message.decode().values
+    assert (value.name, value.raw_value) == ("LOCAL ELEMENT", 7.0)
+
+
+@pytest.mark.parametrize("installed, asked, used", [
+    ((37,), 201, 37),       # newer than any: the newest
+    ((30, 37), 33, 37),     # between two: the nearer newer one
+    ((30, 37), 202, 37),
+    ((3, 37), 2, 3),
+])
+def test_a_master_version_no_root_holds_takes_the_nearest(tmp_path, installed, asked, used):
+    root = master_root(tmp_path, *installed)
+    data = bytes(build_message(descriptors=[1001], data=b"\x0e",
+                               master_tables_version_number=asked))
+    (message,) = quorvel.read_messages(data, definitions=f"{tmp_path / 'absent'}:{root}")
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always")
+        assert message.decode().values[0].raw_value == 7.0
+        message.decode()
+    # Once per pair of versions in a process; no other test asks for these.
+    [text] = [str(warning.message) for warning in caught
+              if warning.category is quorvel.TableVersionWarning]
+    assert text.startswith(f"master tables version {asked} is not installed under ")
+    assert f"; decoding with version {used}, the " in text
+    # A descriptor missing then names both versions.
+    missing = bytes(build_message(descriptors=[1002], data=b"\x00\x00",
+                                  master_tables_version_number=asked))
+    (other,) = quorvel.read_messages(missing, definitions=root)
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")
+        with pytest.raises(quorvel.MessageError) as failure:
+            other.decode()
+    assert failure.value.reason == ("descriptor 001002 was not found in Table B of master tables "
+                                    f"version {used} (the message names version {asked}, which "
+                                    "is not installed)")
+
+
+def test_decode_values_with_definitions_keeps_the_version_a_message_names(tmp_path):
+    root = master_root(tmp_path, 37)
+    data = bytes(build_message(descriptors=[1001], data=b"\x0e", master_tables_version_number=38))
+    with pytest.raises(ValueError, match="ecCodes table directory does not exist"):
+        _quorvel.decode_values_with_definitions(data, str(root))
