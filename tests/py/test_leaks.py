@@ -314,11 +314,13 @@ def load_eccodes_tables(paths):
     expect_raises(TypeError, lambda: TableSet.from_eccodes(None))
 
 
-@scenario(3000, ["TableSet.from_bufr4_45"])
+@scenario(3000, ["TableSet.from_bufr4_45", "TableSet.from_bufr4_csv"])
 def load_bufr4_tables(paths):
     assert TableSet.from_bufr4_45(paths.bufr4).element_count == 1
     expect_raises(ValueError, lambda: TableSet.from_bufr4_45(paths.bad_bufr4))
     expect_raises(ValueError, lambda: TableSet.from_bufr4_45(paths.missing_dir))
+    assert TableSet.from_bufr4_csv(paths.bufr4).element_count == 1
+    expect_raises(ValueError, lambda: TableSet.from_bufr4_csv(paths.bad_bufr4))
 
 
 @scenario(2000, ["TableSet.from_definitions"])

@@ -351,3 +351,48 @@ def test_short_table_d_header_skips_every_record(tmp_path):
 )
 def test_first_failure_is_reported(tmp_path, files, message):
     assert load_error(tmp_path, files) == "csv/table parse error: " + message
+
+
+# ---- With the code and flag tables ------------------------------------------------------
+
+CODE_FLAG_HEADER = ("FXY,ElementName_en,CodeFigure,EntryName_en,EntryName_sub1_en,"
+                    "EntryName_sub2_en,Note_en,noteIDs,Status\n")
+
+
+def code_flag_rows(*rows):
+    return CODE_FLAG_HEADER + "".join(
+        f"{code},Name,{figure},{entry},{sub},,,,Operational\n" for code, figure, entry, sub in rows)
+
+
+def test_code_and_flag_tables_give_single_figures_their_names(tmp_path):
+    files = {"BUFRCREX_TableB_en_02.csv": b_row("002002", "INSTRUMENTS", "Flag table", "0",
+                                                "0", "4"),
+             "BUFRCREX_CodeFlag_en_02.csv": code_flag_rows(
+                 ("002002", "1", "Certified instruments", ""),
+                 ("002002", "2-3", "Reserved", ""),         # a range: no single value
+                 ("002002", "All 4", "Missing value", ""),  # all bits set
+                 ("002002", "", "", ""),
+                 ("002004", "0", "", "Evaporation"),        # the name of a sub-entry
+                 ("002002", "1", "Certified", ""))}         # a later row wins
+    tables = TableSet.from_bufr4_csv(write_files(tmp_path, files))
+    assert [tables.get_meaning(2002, raw) for raw in range(5)] == [None, "Certified", None, None,
+                                                                   None]
+    assert tables.get_meaning(2004, 0) == "Evaporation"
+    assert TableSet.from_bufr4_45(str(tmp_path)).get_meaning(2002, 1) is None
+    import pickle
+    assert pickle.loads(pickle.dumps(tables)).get_meaning(2002, 1) == "Certified"
+
+
+def test_wmo_code_tables_agree_with_eccodes_ones(shared_data):
+    """Where the WMO's CSV files and Debian's newest ecCodes code tables both
+    name a figure, they name it alike but for letter case."""
+    from test_expansion_support import definitions_path
+
+    eccodes = TableSet.from_eccodes(str(max(definitions_path("bufr", "tables", "0", "wmo")
+                                            .glob("[0-9]*"), key=lambda p: int(p.name))))
+    wmo = TableSet.from_bufr4_csv(str(shared_data / "wmo-bufr4-csv"))
+    pairs = [(wmo.get_meaning(code, raw), eccodes.get_meaning(code, raw))
+             for code in (1003, 2001, 2002, 8042, 20012) for raw in range(256)]
+    both = [(ours, theirs) for ours, theirs in pairs if ours is not None and theirs is not None]
+    assert len(both) >= 80
+    assert all(ours.upper() == theirs.upper() for ours, theirs in both)

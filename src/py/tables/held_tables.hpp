@@ -13,10 +13,10 @@
 namespace quorvel::py {
 
 struct TableSource {
-  enum class Kind : std::uint8_t { empty, eccodes, bufr4, definitions };
+  enum class Kind : std::uint8_t { empty, eccodes, bufr4, bufr4_codes, definitions };
 
   Kind kind = Kind::empty;
-  // The table directory (eccodes) or CSV directory (bufr4), as the file
+  // The table directory (eccodes) or CSV directory (bufr4, bufr4_codes), as the file
   // system's bytes.
   std::string path;
   DefinitionKey definitions;  // for definitions: the root and the header fields used

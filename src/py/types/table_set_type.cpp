@@ -236,11 +236,13 @@ PyObject* from_eccodes(PyObject* /*unused*/, PyTypeObject* defining_class, PyObj
   });
 }
 
-PyObject* from_bufr4_45(PyObject* /*unused*/, PyTypeObject* defining_class, PyObject* const* args,
-                        std::size_t nargs, PyObject* kwnames) {
+// A static loader of the WMO CSV tables taking one `path` argument.
+template <auto Load, TableSource::Kind kind>
+PyObject* load_bufr4(PyTypeObject* defining_class, PyObject* const* args, std::size_t nargs,
+                     PyObject* kwnames, const char* function) {
   return guarded([&]() -> PyObject* {
     const auto arguments =
-        parse_arguments(args, static_cast<Py_ssize_t>(nargs), kwnames, {"path"}, "from_bufr4_45");
+        parse_arguments(args, static_cast<Py_ssize_t>(nargs), kwnames, {"path"}, function);
     if (!arguments) {
       return nullptr;
     }
@@ -248,9 +250,21 @@ PyObject* from_bufr4_45(PyObject* /*unused*/, PyTypeObject* defining_class, PyOb
     if (!path) {
       return nullptr;
     }
-    return load_tables(defining_class, TableSource{TableSource::Kind::bufr4, *path, {}},
-                       [](const std::string& directory) { return load_bufr4_tables(directory); });
+    return load_tables(defining_class, TableSource{kind, *path, {}},
+                       [](const std::string& directory) { return Load(directory); });
   });
+}
+
+PyObject* from_bufr4_45(PyObject* /*unused*/, PyTypeObject* defining_class, PyObject* const* args,
+                        std::size_t nargs, PyObject* kwnames) {
+  return load_bufr4<load_bufr4_tables, TableSource::Kind::bufr4>(defining_class, args, nargs,
+                                                                 kwnames, "from_bufr4_45");
+}
+
+PyObject* from_bufr4_csv(PyObject* /*unused*/, PyTypeObject* defining_class, PyObject* const* args,
+                         std::size_t nargs, PyObject* kwnames) {
+  return load_bufr4<load_bufr4_tables_with_code_tables, TableSource::Kind::bufr4_codes>(
+      defining_class, args, nargs, kwnames, "from_bufr4_csv");
 }
 
 // A path as the file system's bytes, back to the str it was given as.
@@ -268,9 +282,10 @@ PyObject* reduce(PyObject* self, PyObject* /*unused*/) {
     if (source.kind == TableSource::Kind::empty) {
       return Py_BuildValue("(O())", type);
     }
-    const char* loader = source.kind == TableSource::Kind::eccodes ? "from_eccodes"
-                         : source.kind == TableSource::Kind::bufr4 ? "from_bufr4_45"
-                                                                   : "_from_definitions_key";
+    const char* loader = source.kind == TableSource::Kind::eccodes       ? "from_eccodes"
+                         : source.kind == TableSource::Kind::bufr4       ? "from_bufr4_45"
+                         : source.kind == TableSource::Kind::bufr4_codes ? "from_bufr4_csv"
+                                                                         : "_from_definitions_key";
     PyRef callable = PyRef::steal(PyObject_GetAttrString(type, loader));
     if (!callable) {
       return nullptr;
@@ -324,6 +339,8 @@ PyMethodDef table_set_static_methods[] = {
      "from_eccodes(path, lenient=False)\n--\n\n"},
     {"from_bufr4_45", as_cfunction(from_bufr4_45),
      METH_FASTCALL | METH_KEYWORDS | METH_METHOD | METH_STATIC, "from_bufr4_45(path)\n--\n\n"},
+    {"from_bufr4_csv", as_cfunction(from_bufr4_csv),
+     METH_FASTCALL | METH_KEYWORDS | METH_METHOD | METH_STATIC, "from_bufr4_csv(path)\n--\n\n"},
     {"from_definitions", as_cfunction(from_definitions),
      METH_FASTCALL | METH_KEYWORDS | METH_METHOD | METH_STATIC,
      "from_definitions(path, message)\n--\n\n"},

@@ -93,10 +93,37 @@ Status read_table_d(const std::string& path, SequenceMap& sequences) {
   return {};
 }
 
-}  // namespace
+constexpr std::size_t kCodeFlagFields = 6;
 
-Expected<TableSet> load_bufr4_tables(const std::string& directory) {
-  TableMaps maps;
+// The meanings of "BUFRCREX_CodeFlag_en_*.csv": one per row whose code figure
+// is a plain number (a code figure, or a bit number for flag tables, as the
+// ecCodes code tables number them). Ranges ("8-30", reserved) and the
+// all-bits-set rows of flag tables ("All 4") name no single value and are
+// skipped, as are rows without any entry name.
+Status read_code_flag(const std::string& path, TableMaps& maps) {
+  return for_each_record(path, [&](const std::vector<std::string_view>& fields) -> Status {
+    if (fields.size() < kCodeFlagFields) {
+      return {};
+    }
+    const std::string_view figure = fields[2];
+    if (figure.empty() || figure.find_first_not_of("0123456789") != std::string_view::npos) {
+      return {};
+    }
+    std::string_view meaning = fields[3];
+    for (std::size_t i = 4; meaning.empty() && i < kCodeFlagFields; ++i) {
+      meaning = fields[i];
+    }
+    if (meaning.empty()) {
+      return {};
+    }
+    QV_ASSIGN_OR_RETURN(const std::uint32_t code, parse_descriptor_code(fields[0]));
+    QV_ASSIGN_OR_RETURN(const std::uint64_t raw, parse_code_table_key(figure));
+    maps.code_tables[code].insert_or_assign(raw, maps.meanings.add(meaning));
+    return {};
+  });
+}
+
+Status read_tables(const std::string& directory, TableMaps& maps) {
   QV_ASSIGN_OR_RETURN(const std::vector<std::string> table_b,
                       list_directory(directory, "BUFRCREX_TableB_en_", ".csv"));
   for (const std::string& path : table_b) {
@@ -106,6 +133,25 @@ Expected<TableSet> load_bufr4_tables(const std::string& directory) {
                       list_directory(directory, "BUFR_TableD_en_", ".csv"));
   for (const std::string& path : table_d) {
     QV_TRY(read_table_d(path, maps.sequences));
+  }
+  return {};
+}
+
+}  // namespace
+
+Expected<TableSet> load_bufr4_tables(const std::string& directory) {
+  TableMaps maps;
+  QV_TRY(read_tables(directory, maps));
+  return TableSet(std::move(maps));
+}
+
+Expected<TableSet> load_bufr4_tables_with_code_tables(const std::string& directory) {
+  TableMaps maps;
+  QV_TRY(read_tables(directory, maps));
+  QV_ASSIGN_OR_RETURN(const std::vector<std::string> code_flag,
+                      list_directory(directory, "BUFRCREX_CodeFlag_en_", ".csv"));
+  for (const std::string& path : code_flag) {
+    QV_TRY(read_code_flag(path, maps));
   }
   return TableSet(std::move(maps));
 }
