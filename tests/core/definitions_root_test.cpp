@@ -348,7 +348,7 @@ std::string root_name(const testing::TestParamInfo<RootCase>& info) {
 
 class DefaultRootTest : public testing::TestWithParam<RootCase> {};
 
-TEST_P(DefaultRootTest, ChoosesTheFirstDirectory) {
+TEST_P(DefaultRootTest, KeepsTheExistingDirectories) {
   const RootCase& c = GetParam();
   const ScratchDirectory scratch;
   scratch.make_directory("system");
@@ -378,8 +378,8 @@ TEST_P(DefaultRootTest, ChoosesTheFirstDirectory) {
 INSTANTIATE_TEST_SUITE_P(Values, DefaultRootTest,
                          testing::Values(RootCase{"Unset", std::nullopt, true, "system", ""},
                                          RootCase{"Empty", "", true, "system", ""},
-                                         RootCase{"FirstExistingEntry", "@/missing::@/system:@",
-                                                  true, "@/system", ""},
+                                         RootCase{"ExistingEntries", "@/missing::@/system:@", true,
+                                                  "@/system:@", ""},
                                          RootCase{"NoExistingEntry", "@/a:@/b", true, "",
                                                   "ECCODES_DEFINITION_PATH names no "
                                                   "existing directory: \"@/a:@/b\""},

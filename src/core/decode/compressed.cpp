@@ -62,6 +62,16 @@ class CompressedLayout {
 
   Status absent(const ElementFields& element) { return unread_column(element); }
 
+  Status operator_element(const ElementFields& element) {
+    if (element.is_text) {
+      return read_text_column(element, element.width);
+    }
+    NumericRead how;
+    how.width = element.width;
+    how.missing_allowed = descriptor_x(element.code) != 31;
+    return read_numeric_column(element.code, element.name, element.unit, how, false);
+  }
+
   // The reference bits, the increment width, then that many bits per subset.
   Status skip_unknown(const ElementFields& element) {
     QV_TRY(reader_.skip_bits(element.width));
@@ -120,10 +130,12 @@ class CompressedLayout {
     }
     count_ += subsets_;
     if (recording_ != 0) [[unlikely]] {
-      recorded_.push_back({column_, texts_});
+      record();
     }
     return sink_.column(column_, texts_);
   }
+
+  [[gnu::cold, gnu::noinline]] void record() { recorded_.push_back({column_, texts_}); }
 
   // A column of values of `element` without bits, number or text.
   Status unread_column(const ElementFields& element) {
@@ -143,10 +155,10 @@ class CompressedLayout {
 
   Status read_column(const ElementFields& element) {
     if (element.is_text) {
-      return read_text_column(element);
+      return read_text_column(element, text_read_width(element, state_));
     }
     return read_numeric_column(element.code, element.name, element.unit,
-                               numeric_read(element, state_), !element.from_operator);
+                               numeric_read(element, state_), true);
   }
 
   Status read_numeric_column(std::uint32_t code, std::string_view name, std::string_view unit,
@@ -281,9 +293,8 @@ class CompressedLayout {
     }
   }
 
-  Status read_text_column(const ElementFields& element) {
+  Status read_text_column(const ElementFields& element, std::uint32_t width) {
     texts_.clear();
-    const std::uint32_t width = text_read_width(element, state_);
     QV_TRY(reader_.read_bytes(width, octets_));
     QV_ASSIGN_OR_RETURN(const std::uint64_t increment_octets, reader_.read_bits(6));
     const std::uint64_t first_ordinal = text_counter_ * subsets_;

@@ -10,6 +10,10 @@
 //   Expected<std::uint64_t> replication_factor(const ElementFields& factor);
 //   Status absent(const ElementFields& element);
 //       appends the element's value(s) as missing, reading nothing (2-21);
+//   Status operator_element(const ElementFields& element);
+//       appends the value(s) of an element whose width an operator gave
+//       (2-05, 2-06): text, or an unscaled number without a meaning, read
+//       as `element` says whatever other operators are in force;
 //   Status skip_unknown(const ElementFields& element);
 //       steps over an unknown element wider than 64 bits (2-06) and
 //       appends its value(s) as missing;
@@ -113,9 +117,6 @@ struct ElementFields {
   std::int32_t scale = 0;
   std::int64_t reference = 0;
   std::uint32_t width = 0;
-  // The operator fixed the width: no other operator changes the width,
-  // scale or reference, and no code table is consulted.
-  bool from_operator = false;
 
   static ElementFields of(const ElementDefinition& definition) {
     return ElementFields{
@@ -229,13 +230,6 @@ inline double power_of_ten(std::int64_t scale) {
 
 inline NumericRead numeric_read(const ElementFields& element, const DecodeState& state) {
   NumericRead read;
-  if (element.from_operator) [[unlikely]] {
-    read.width = element.width;
-    read.divisor = power_of_ten(element.scale);
-    read.reference = element.reference;
-    read.missing_allowed = descriptor_x(element.code) != 31;
-    return read;
-  }
   if (state.next_width_pending) {
     read.width = state.next_width;
   } else {
@@ -256,7 +250,7 @@ inline NumericRead numeric_read(const ElementFields& element, const DecodeState&
 }
 
 inline std::uint32_t text_read_width(const ElementFields& element, const DecodeState& state) {
-  return state.text_width_override && !element.from_operator ? state.text_width : element.width;
+  return state.text_width_override ? state.text_width : element.width;
 }
 
 inline bool is_missing(std::uint64_t raw, std::uint32_t width, bool missing_allowed) {
@@ -413,15 +407,25 @@ class DescriptorWalk {
   }
 
   Status element(std::uint32_t code) {
-    if (state_.reference_bits != 0) [[unlikely]] {
+    // One test for the two rare states, off the path of every other element.
+    if ((state_.reference_bits | state_.absent_left) != 0) [[unlikely]] {
+      return element_in_rare_state(code);
+    }
+    return read_element(code);
+  }
+
+  [[gnu::noinline]] Status element_in_rare_state(std::uint32_t code) {
+    if (state_.reference_bits != 0) {
       return define_reference(code);
     }
-    if (state_.absent_left != 0) [[unlikely]] {
-      --state_.absent_left;
-      if (!present_without_data(code)) {
-        return absent_element(code);
-      }
+    --state_.absent_left;
+    if (!present_without_data(code)) {
+      return absent_element(code);
     }
+    return read_element(code);
+  }
+
+  [[gnu::always_inline]] Status read_element(std::uint32_t code) {
     if (state_.associated_field_width != 0 && descriptor_x(code) != 31) {
       QV_TRY(layout_.associated_field(state_.associated_field_width));
     }
@@ -482,12 +486,11 @@ class DescriptorWalk {
     fields.code = code;
     fields.name = kUnknownElementName;
     fields.width = state_.next_width;
-    fields.from_operator = true;
     state_.next_width_pending = false;
     if (fields.width > 64) {
       QV_TRY(layout_.skip_unknown(fields));
     } else {
-      QV_TRY(layout_.element(fields));
+      QV_TRY(layout_.operator_element(fields));
     }
     state_.unknown_history.emplace_back(state_.history.size(), fields);
     return remember(&kUnknownElement);
@@ -537,7 +540,7 @@ class DescriptorWalk {
     // of its own that no step counts. Unsigned wrap-around keeps steps_ minus
     // the offset right should the offset pass below zero.
     --position_offset_;
-    if (is_data_repetition(factor_code) && *count > 1) {
+    if (is_data_repetition(factor_code) && *count > 1) [[unlikely]] {
       return repeat_data(group, *count, depth, code);
     }
     for (std::uint64_t copy = 0; copy < *count; ++copy) {
@@ -559,8 +562,8 @@ class DescriptorWalk {
 
   // The group read once, its values and history entries then repeated, so
   // that `count` copies follow one another as if each had been sent.
-  Status repeat_data(std::span<const std::uint32_t> group, std::uint64_t count, int depth,
-                     std::uint32_t code) {
+  [[gnu::noinline]] Status repeat_data(std::span<const std::uint32_t> group, std::uint64_t count,
+                                       int depth, std::uint32_t code) {
     const std::size_t mark = layout_.start_recording();
     const std::size_t history_mark = state_.history.size();
     Status done = walk(group, depth + 1);
@@ -693,9 +696,7 @@ class DescriptorWalk {
     fields.unit = kTextUnit;
     fields.is_text = true;
     fields.width = 8 * y;
-    fields.from_operator = true;
-    QV_TRY(layout_.element(fields));
-    return {};
+    return layout_.operator_element(fields);
   }
 
   Status scale_operator(std::uint32_t code, std::uint32_t y) {
