@@ -391,9 +391,10 @@ def _parser() -> argparse.ArgumentParser:
     tables.add_argument(
         "--definitions",
         metavar="DIR",
-        help="ecCodes definitions root: each message is decoded with the master and "
-        "local tables it names (default: the first directory of $ECCODES_DEFINITION_PATH, "
-        "else /usr/share/eccodes/definitions, from Debian's libeccodes-data)",
+        help="ecCodes definitions root, or several joined by colons: each message is decoded "
+        "with the master and local tables it names (default: the directories of "
+        "$ECCODES_DEFINITION_PATH, else /usr/share/eccodes/definitions, from Debian's "
+        "libeccodes-data)",
     )
     tables.add_argument(
         "--tables",
