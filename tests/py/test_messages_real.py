@@ -176,3 +176,19 @@ def test_delayed_data_repetition_agrees_with_geo_bufr(name):
     ours = [[(value.descriptor, value.raw_value) for value in subset]
             for subset in message.decode().subsets]
     assert ours == expected
+
+
+def test_a_missing_local_descriptor_names_the_tables_tried():
+    """arpa-station's local descriptors (001194 first) have no 2-06 width and
+    are in no installed table: the decode stops there, naming them."""
+    import quorvel
+
+    from test_expansion_support import definitions_path
+
+    tables = definitions_path("bufr", "tables", "0")
+    (message,) = quorvel.read_messages(shared_data_path("bufr", "dballe", "arpa-station.bufr"))
+    with pytest.raises(quorvel.MessageError) as caught:
+        message.decode()
+    error = caught.value
+    assert (error.reason, error.descriptor) == ("descriptor 001194 was not found in Table B", 1194)
+    assert error.tables == (str(tables / "wmo" / "14"), str(tables / "local" / "1" / "200" / "0"))
