@@ -66,10 +66,7 @@ class CompressedLayout {
     if (element.is_text) {
       return read_text_column(element, element.width);
     }
-    NumericRead how;
-    how.width = element.width;
-    how.missing_allowed = descriptor_x(element.code) != 31;
-    return read_numeric_column(element.code, element.name, element.unit, how, false);
+    return read_numeric_column(element.code, element.name, element.unit, raw_read(element), false);
   }
 
   // The reference bits, the increment width, then that many bits per subset.

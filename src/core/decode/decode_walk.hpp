@@ -179,14 +179,29 @@ struct DecodeState {
     absent_left = 0;
   }
 
+  // Where `code` stands in new_references; its size when it is not there.
+  std::size_t new_reference_index(std::uint32_t code) const {
+    std::size_t k = 0;
+    while (k < new_references.size() && new_references[k].first != code) {
+      ++k;
+    }
+    return k;
+  }
+
   // The new reference value of `code`, when 2-03 gave it one.
   const std::int64_t* new_reference(std::uint32_t code) const {
-    for (const auto& [changed, reference] : new_references) {
-      if (changed == code) {
-        return &reference;
-      }
+    const std::size_t k = new_reference_index(code);
+    return k < new_references.size() ? &new_references[k].second : nullptr;
+  }
+
+  // Gives `code` the new reference value `reference`, replacing any it had.
+  void set_new_reference(std::uint32_t code, std::int64_t reference) {
+    const std::size_t k = new_reference_index(code);
+    if (k < new_references.size()) {
+      new_references[k].second = reference;
+    } else {
+      new_references.emplace_back(code, reference);
     }
-    return nullptr;
   }
 
   void clear_bitmap() {
@@ -245,6 +260,15 @@ inline NumericRead numeric_read(const ElementFields& element, const DecodeState&
       read.reference = *changed;
     }
   }
+  read.missing_allowed = descriptor_x(element.code) != 31;
+  return read;
+}
+
+// How an element whose width an operator gave (2-06) is read: that width,
+// no scale or reference, missing when all bits are set outside class 31.
+inline NumericRead raw_read(const ElementFields& element) {
+  NumericRead read;
+  read.width = element.width;
   read.missing_allowed = descriptor_x(element.code) != 31;
   return read;
 }
@@ -457,14 +481,7 @@ class DescriptorWalk {
   // An element between 2-03-YYY and 2-03-255: its bits are its new reference.
   Status define_reference(std::uint32_t code) {
     QV_ASSIGN_OR_RETURN(const std::uint64_t raw, layout_.reference_bits(state_.reference_bits));
-    const std::int64_t reference = signed_reference(raw, state_.reference_bits);
-    for (auto& [changed, value] : state_.new_references) {
-      if (changed == code) {
-        value = reference;
-        return {};
-      }
-    }
-    state_.new_references.emplace_back(code, reference);
+    state_.set_new_reference(code, signed_reference(raw, state_.reference_bits));
     return {};
   }
 

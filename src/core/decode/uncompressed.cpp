@@ -78,10 +78,7 @@ class UncompressedLayout {
       QV_TRY(read_text(element, element.width));
       return {};
     }
-    NumericRead how;
-    how.width = element.width;
-    how.missing_allowed = descriptor_x(element.code) != 31;
-    QV_TRY(read_number(element, how, false));
+    QV_TRY(read_number(element, raw_read(element), false));
     return {};
   }
 
